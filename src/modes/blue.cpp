@@ -1,0 +1,6 @@
+#include "blue.h"
+
+blue::blue(QWidget *parent)
+    : QWidget(parent)
+{
+}

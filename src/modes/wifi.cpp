@@ -1,0 +1,6 @@
+#include "wifi.h"
+
+wifi::wifi(QWidget *parent)
+    : QWidget(parent)
+{
+}

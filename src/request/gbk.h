@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+class QTextCodec;
+
+// Conversion between Unicode and code page 936 (GBK), the encoding of the request file and of
+// every byte on the wire. Qt's own converter knows GBK only where Qt is built with ICU; Qt 5
+// Compat's QTextCodec carries its own tables and stands in elsewhere. Build one and keep it:
+// construction looks the converter up, conversion does not.
+class Gbk {
+public:
+    enum class Backend { StringConverter, TextCodec };
+
+    Gbk();
+    explicit Gbk(Backend backend);
+
+    static bool isAvailable(Backend backend);
+    Backend backend() const { return m_backend; }
+
+    QByteArray encode(QStringView text) const;
+    // Bytes that are not valid GBK become U+FFFD; the characters around them are kept.
+    QString decode(QByteArrayView bytes) const;
+
+private:
+    Backend m_backend;
+    mutable QStringEncoder m_encoder;
+    mutable QStringDecoder m_decoder;
+    QTextCodec *m_codec = nullptr;
+};

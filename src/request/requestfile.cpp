@@ -1,0 +1,103 @@
+#include "requestfile.h"
+
+#include "gbk.h"
+
+#include <QFileInfo>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+const Gbk &gbk()
+{
+    static const Gbk converter;
+    return converter;
+}
+
+bool isLineEnd(char c) { return c == '\r' || c == '\n'; }
+} // namespace
+
+RequestFile::RequestFile(const QString &directory)
+    : m_path(directory + QLatin1String("/api.txt"))
+{
+}
+
+bool RequestFile::exists() const
+{
+    const QFileInfo info(m_path);
+    return info.isFile() && !info.isHidden();
+}
+
+bool RequestFile::open()
+{
+#ifdef Q_OS_UNIX
+    // The name may have turned into a FIFO or a device since exists(): open without blocking and
+    // read only what is still an ordinary file.
+    const int fd = ::open(QFile::encodeName(m_path).constData(),
+                          O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat status;
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    return m_file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered,
+                       QFileDevice::AutoCloseHandle);
+#else
+    m_file.setFileName(m_path);
+    return m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+#endif
+}
+
+std::optional<QString> RequestFile::readFirstField()
+{
+    char chunk[4096];
+    const qint64 count = m_file.read(chunk, sizeof chunk);
+    if (count < 0)
+        return std::nullopt;
+    const QByteArrayView head(chunk, count);
+    if (const auto field = firstField(head, count < qint64(sizeof chunk)))
+        return gbk().decode(*field);
+
+    // The field runs past the first chunk: take the rest up to the bound in one go.
+    QByteArray bytes(head.data(), head.size());
+    bytes.resize(MaxBytes);
+    const qint64 more = m_file.read(bytes.data() + count, MaxBytes - count);
+    if (more < 0)
+        return std::nullopt;
+    bytes.truncate(count + more);
+    return gbk().decode(*firstField(bytes, true));
+}
+
+void RequestFile::close() { m_file.close(); }
+
+std::optional<QByteArrayView> RequestFile::firstField(QByteArrayView bytes, bool atEnd)
+{
+    qsizetype begin = 0;
+    while (begin < bytes.size() && (bytes[begin] == ' ' || bytes[begin] == '\t'))
+        ++begin;
+    if (begin == bytes.size())
+        return atEnd ? std::optional(bytes.sliced(begin)) : std::nullopt;
+
+    if (bytes[begin] == '"') {
+        const QByteArrayView rest = bytes.sliced(begin + 1);
+        const qsizetype close = rest.indexOf('"');
+        if (close >= 0)
+            return rest.first(close);
+        if (!atEnd)
+            return std::nullopt;
+        const auto lineEnd = std::find_if(rest.begin(), rest.end(), isLineEnd);
+        return rest.first(lineEnd - rest.begin());
+    }
+
+    const QByteArrayView rest = bytes.sliced(begin);
+    const auto end = std::find_if(rest.begin(), rest.end(),
+                                  [](char c) { return c == ',' || isLineEnd(c); });
+    if (end == rest.end() && !atEnd)
+        return std::nullopt;
+    return rest.first(end - rest.begin());
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QFile>
+#include <QString>
+#include <optional>
+
+// The request file "api.txt" that another program drops into a directory. Only its first field
+// is read: leading spaces and tabs skipped, then either a quoted field (commas and line ends
+// inside belong to it) or text up to the first ASCII comma, CR or LF. The file is read as GBK.
+class RequestFile {
+public:
+    // A request is a short sentence; a cycle never reads more of the file than this, so a
+    // runaway producer cannot exhaust memory or stall the user-interface thread.
+    static constexpr qsizetype MaxBytes = 16 * 1024;
+
+    explicit RequestFile(const QString &directory);
+
+    // True only for an ordinary file: a directory, FIFO, device node, socket or dangling link
+    // under the name counts as absent.
+    bool exists() const;
+    bool open();
+    // Empty when the file could not be read.
+    std::optional<QString> readFirstField();
+    void close();
+
+    // The first field of `bytes`, or nothing when more bytes could still change it. With
+    // `atEnd` the bytes are all there is, and a quote left open runs to the end of its line.
+    static std::optional<QByteArrayView> firstField(QByteArrayView bytes, bool atEnd);
+
+private:
+    QString m_path;
+    QFile m_file;
+};

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QIcon>
+#include <QPointer>
+#include <QRect>
+#include <QString>
+#include <QWidget>
+#include <functional>
+#include <utility>
+
+class QTimer;
+
+// Window positions and sizes are given in twips, 15 to a pixel at 96 dpi; Qt's high-DPI scaling
+// takes care of other screens.
+constexpr int twips(int value) { return value / 15; }
+
+struct TwipsRect {
+    int left, top, width, height;
+    constexpr QRect pixels() const
+    {
+        return QRect(twips(left), twips(top), twips(width), twips(height));
+    }
+};
+
+struct TwipsSize {
+    int width, height;
+    constexpr QSize pixels() const { return QSize(twips(width), twips(height)); }
+};
+
+namespace Icons {
+QIcon application();
+QIcon setup();
+QIcon mode();
+} // namespace Icons
+
+// Shows the one window of its kind: creates it on first use, or brings the open one to the front.
+// Closing a window destroys it with all it owns, so the next show starts afresh.
+template <typename Window, typename... Args>
+Window *showWindow(Args &&...args)
+{
+    static QPointer<Window> instance;
+    if (!instance) {
+        instance = new Window(std::forward<Args>(args)...);
+        instance->setAttribute(Qt::WA_DeleteOnClose);
+        instance->show();
+    } else {
+        instance->setWindowState(instance->windowState() & ~Qt::WindowMinimized);
+        instance->show();
+        instance->raise();
+        instance->activateWindow();
+    }
+    return instance;
+}
+
+// Closes every window at once, with its timers, sockets and ports, and ends the program.
+void endProgram();
+
+// A timer that ticks every millisecond as nearly as the system allows. Ticks that fall due while
+// the thread is busy merge into one, and a tick never starts while another runs.
+QTimer *pollTimer(QObject *parent);
+
+// The application-modal input box, titled "Morvane", with an empty edit field, OK and Cancel.
+// Returns the typed text, or the empty text for Cancel and the close box. Timers keep ticking.
+QString inputBox(QWidget *parent, const QString &prompt);
+
+// Tests answer the input box themselves instead of leaving it to a person.
+using InputBoxFunction = std::function<QString(QWidget *parent, const QString &prompt)>;
+InputBoxFunction replaceInputBox(InputBoxFunction replacement);

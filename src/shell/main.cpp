@@ -1,0 +1,13 @@
+#include "form1.h"
+#include "facilities.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Morvane"));
+    QApplication::setWindowIcon(Icons::application());
+    showWindow<Form1>();
+    return app.exec();
+}
