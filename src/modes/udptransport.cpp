@@ -1,1 +1,77 @@
 #include "udptransport.h"
+
+#include <QUdpSocket>
+
+UdpTransport::UdpTransport(QUdpSocket &socket)
+    : m_socket(socket)
+{
+}
+
+bool UdpTransport::bind(quint16 port)
+{
+    if (!m_socket.bind(QHostAddress::AnyIPv4, port,
+                       QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
+        m_error = reason(m_socket.error());
+        m_socket.close();
+        return false;
+    }
+    m_port = port;
+    return true;
+}
+
+void UdpTransport::setDestination(const QHostAddress &destination)
+{
+    m_destination = destination;
+}
+
+void UdpTransport::release()
+{
+    m_socket.close();
+    m_port = 0;
+}
+
+bool UdpTransport::send(const QString &command)
+{
+    if (command.isEmpty())
+        return true;
+    if (command != m_lastCommand) {
+        m_lastBytes = m_gbk.encode(command);
+        m_lastCommand = command;
+    }
+    const qint64 written = m_socket.writeDatagram(m_lastBytes, m_destination, m_port);
+    if (written == m_lastBytes.size())
+        return true;
+    m_error = written < 0 ? reason(m_socket.error()) : QStringLiteral("只发出了部分数据");
+    return false;
+}
+
+QString UdpTransport::reason(QAbstractSocket::SocketError error)
+{
+    switch (error) {
+    case QAbstractSocket::AddressInUseError:
+        return QStringLiteral("端口已被占用");
+    case QAbstractSocket::SocketAccessError:
+        return QStringLiteral("没有使用该端口或地址的权限");
+    case QAbstractSocket::SocketAddressNotAvailableError:
+        return QStringLiteral("本机没有这个地址");
+    case QAbstractSocket::SocketResourceError:
+        return QStringLiteral("系统网络资源不足");
+    case QAbstractSocket::DatagramTooLargeError:
+        return QStringLiteral("数据太长，无法放进一个数据报");
+    case QAbstractSocket::ConnectionRefusedError:
+    case QAbstractSocket::RemoteHostClosedError:
+        return QStringLiteral("对方拒绝接收");
+    case QAbstractSocket::HostNotFoundError:
+        return QStringLiteral("找不到对方主机");
+    case QAbstractSocket::NetworkError:
+        return QStringLiteral("网络不通");
+    case QAbstractSocket::TemporaryError:
+        return QStringLiteral("网络暂时繁忙");
+    case QAbstractSocket::UnsupportedSocketOperationError:
+        return QStringLiteral("系统不支持此网络操作");
+    case QAbstractSocket::OperationError:
+        return QStringLiteral("套接字当前状态不允许此操作");
+    default:
+        return QStringLiteral("未知网络错误");
+    }
+}

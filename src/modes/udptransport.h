@@ -1,1 +1,43 @@
 #pragma once
+
+#include "gbk.h"
+#include "pollcycle.h"
+
+#include <QAbstractSocket>
+#include <QByteArray>
+#include <QHostAddress>
+#include <QString>
+
+class QUdpSocket;
+
+// Sends each command as one datagram of its GBK bytes from local port P to the destination's
+// port P. Nothing is ever read from the socket.
+class UdpTransport : public Transport {
+public:
+    explicit UdpTransport(QUdpSocket &socket);
+
+    // Binds local port P on every IPv4 address, shared with other programs on this machine that
+    // ask for sharing as well, so an appliance program can listen on the same port. On failure
+    // errorString() says why.
+    bool bind(quint16 port);
+    void setDestination(const QHostAddress &destination);
+    // Closes the socket so that the port is free again.
+    void release();
+
+    // An empty command puts nothing on the wire and counts as sent.
+    bool send(const QString &command) override;
+    QString errorString() const override { return m_error; }
+
+    // Short Chinese reason for a socket error; the user never sees the toolkit's English texts.
+    static QString reason(QAbstractSocket::SocketError error);
+
+private:
+    QUdpSocket &m_socket;
+    const Gbk m_gbk;
+    quint16 m_port = 0;
+    QHostAddress m_destination;
+    // The file usually holds the same request for many ticks; encode it once.
+    QString m_lastCommand;
+    QByteArray m_lastBytes;
+    QString m_error;
+};

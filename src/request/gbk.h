@@ -22,7 +22,8 @@ public:
     Backend backend() const { return m_backend; }
 
     QByteArray encode(QStringView text) const;
-    // Bytes that are not valid GBK become U+FFFD; the characters around them are kept.
+    // A byte sequence that is not valid GBK becomes U+FFFD and the characters around it are kept;
+    // a lead byte cut off at the very end is dropped.
     QString decode(QByteArrayView bytes) const;
 
 private:

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole test suite twice: once as built for use, and
+# once built with AddressSanitizer and UndefinedBehaviorSanitizer, where any report fails the run.
+# The tests need no display: widgets run on Qt's offscreen platform.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/prepare.sh"
+
+build build
+ctest --test-dir "$top/build" --output-on-failure
+
+build build-sanitize -DMORVANE_SANITIZE=ON
+ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1" \
+LSAN_OPTIONS="suppressions=$top/scripts/lsan.supp:print_suppressions=0" \
+UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
+    ctest --test-dir "$top/build-sanitize" --output-on-failure

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, testing and running `server` need, when any is
+# missing. Sourced by start.sh and check.sh; run as root (or with sudo at hand).
+set -euo pipefail
+
+packages=(
+    cmake ninja-build g++ pkg-config
+    qt6-base-dev qt6-serialport-dev qt6-5compat-dev
+    libqt6svg6 qt6-qpa-plugins
+    fonts-wqy-microhei
+    xvfb xauth
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' \
+        || missing+=("$package")
+done
+
+if ((${#missing[@]})); then
+    as_root=()
+    [ "$(id -u)" -eq 0 ] || as_root=(sudo)
+    export DEBIAN_FRONTEND=noninteractive
+    "${as_root[@]}" apt-get update
+    "${as_root[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# build DIR [cmake options...]: configures and builds the whole project into $top/DIR.
+build() {
+    local dir=$1
+    shift
+    cmake -S "$top" -B "$top/$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+    cmake --build "$top/$dir" -j "$(nproc)"
+}

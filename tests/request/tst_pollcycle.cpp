@@ -1,0 +1,127 @@
+#include "pollcycle.h"
+#include "support.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+const QString Found = QStringLiteral("report:监测到有人向服务器发送请求，已接受");
+const QString Success = QStringLiteral("服务器发送成功");
+const QString Unreadable = QStringLiteral("report:请求文件 api.txt 无法读取，本次未发送");
+
+// Running as root reads every file whatever its mode; become an ordinary user for a while.
+class AsOrdinaryUser {
+public:
+    AsOrdinaryUser() : m_wasRoot(::geteuid() == 0)
+    {
+        if (m_wasRoot)
+            QCOMPARE_EQ(::seteuid(65534), 0);
+    }
+    ~AsOrdinaryUser()
+    {
+        if (m_wasRoot)
+            (void)::seteuid(0);
+    }
+
+private:
+    bool m_wasRoot;
+};
+} // namespace
+
+class TestPollCycle : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    Recorder m_recorder;
+
+    QString apiPath() const { return m_dir.filePath(QStringLiteral("api.txt")); }
+    QStringList poll()
+    {
+        m_recorder.events.clear();
+        pollOnce(m_dir.path(), m_recorder, m_recorder, Success);
+        return m_recorder.events;
+    }
+
+private slots:
+    void init()
+    {
+        QDir(m_dir.path()).removeRecursively();
+        QDir().mkpath(m_dir.path());
+        m_recorder.sendSucceeds = true;
+    }
+
+    void absentFileDoesNothing()
+    {
+        for (int tick = 0; tick < 3; ++tick)
+            QCOMPARE(poll(), QStringList());
+    }
+
+    void directoryCountsAsAbsent()
+    {
+        QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("api.txt")));
+        QCOMPARE(poll(), QStringList());
+    }
+
+    void cycle_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("command");
+
+        QTest::newRow("on") << QByteArray("\xB4\xF2\xBF\xAA\xBF\xD5\xB5\xF7\r\n")
+                            << u"空调=启动"_qs;
+        QTest::newRow("only the first field") << QByteArray("\xB4\xF2\xBF\xAA\xBF\xD5\xB5\xF7,"
+                                                            "\xB9\xD8\xB1\xD5\xB5\xE7\xCA\xD3")
+                                              << u"空调=启动"_qs;
+        QTest::newRow("quoted") << QByteArray("\"\xB9\xD8\xB1\xD5,\xB5\xE7\xCA\xD3\"")
+                                << u"电视=关闭"_qs;
+        QTest::newRow("empty first line still sends")
+            << QByteArray("\r\n\xB4\xF2\xBF\xAA\xBF\xD5\xB5\xF7") << QString();
+        QTest::newRow("no device still sends") << QByteArray("\xB4\xF2\xBF\xAA") << QString();
+        QTest::newRow("zero bytes still sends") << QByteArray() << QString();
+    }
+
+    void cycle()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, command);
+        QVERIFY(writeBytes(apiPath(), bytes));
+        const QStringList expected{Found, u"send:"_qs + command, u"report:"_qs + Success};
+        QCOMPARE(poll(), expected);
+        QCOMPARE(poll(), expected);
+        QVERIFY(QFile::exists(apiPath()));
+    }
+
+    void failedSendIsNeverReportedAsSuccess()
+    {
+        QVERIFY(writeBytes(apiPath(), "\xB4\xF2\xBF\xAA\xBF\xD5\xB5\xF7"));
+        m_recorder.sendSucceeds = false;
+        QCOMPARE(poll(), QStringList({Found, u"send:空调=启动"_qs, u"report:发送失败：线路不通"_qs}));
+    }
+
+    void unreadableFileSendsNothing()
+    {
+        QVERIFY(writeBytes(apiPath(), "\xB4\xF2\xBF\xAA\xBF\xD5\xB5\xF7"));
+        QCOMPARE(::chmod(QFile::encodeName(m_dir.path()).constData(), 0755), 0);
+        QCOMPARE(::chmod(QFile::encodeName(apiPath()).constData(), 0), 0);
+        QStringList events;
+        {
+            AsOrdinaryUser user;
+            events = poll();
+        }
+        QCOMPARE(events, QStringList({Found, Unreadable}));
+    }
+
+    // An ordinary file whose read fails: the first bytes of this process's own memory map.
+    void readErrorSendsNothing()
+    {
+        QVERIFY(QFile::link(QStringLiteral("/proc/self/mem"), apiPath()));
+        QCOMPARE(poll(), QStringList({Found, Unreadable}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPollCycle)
+#include "tst_pollcycle.moc"
