@@ -28,8 +28,7 @@ public:
 constexpr int Batches = 201;
 constexpr int PerBatch = 1000;
 
-template <typename Work>
-double medianNanoseconds(Work work)
+template <typename Work> double medianNanoseconds(Work work)
 {
     std::vector<double> perCall;
     perCall.reserve(Batches);
@@ -53,17 +52,21 @@ int main(int argc, char *argv[])
     const QString success = QStringLiteral("服务器发送成功");
     const QString directory = dir.path();
 
-    const double absent = medianNanoseconds([&] { pollOnce(directory, discard, discard, success); });
+    const double absent =
+        medianNanoseconds([&] { pollOnce(directory, discard, discard, success); });
 
     QFile file(dir.filePath(QStringLiteral("api.txt")));
-    if (!file.open(QIODevice::WriteOnly) || file.write("\xB4\xF2\xBF\xAA\xBF\xD5\xB5\xF7\r\n") != 10)
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write("\xB4\xF2\xBF\xAA\xBF\xD5\xB5\xF7\r\n") != 10)
         return 1;
     file.close();
-    const double present = medianNanoseconds([&] { pollOnce(directory, discard, discard, success); });
+    const double present =
+        medianNanoseconds([&] { pollOnce(directory, discard, discard, success); });
 
     const QString request = QStringLiteral("请帮我把客厅的空调打开");
     qsizetype sink = 0;
-    const double build = medianNanoseconds([&] { sink += CommandBuilder::buildCommand(request).size(); });
+    const double build =
+        medianNanoseconds([&] { sink += CommandBuilder::buildCommand(request).size(); });
 
     std::printf("cores: %d, median of %d batches of %d calls\n", QThread::idealThreadCount(),
                 Batches, PerBatch);

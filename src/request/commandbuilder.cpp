@@ -3,8 +3,7 @@
 #include <algorithm>
 
 namespace {
-template <std::size_t N>
-bool anyOccurs(const std::array<QStringView, N> &words, QStringView text)
+template <std::size_t N> bool anyOccurs(const std::array<QStringView, N> &words, QStringView text)
 {
     return std::any_of(words.begin(), words.end(),
                        [text](QStringView word) { return text.contains(word); });
@@ -20,8 +19,9 @@ QString command(QStringView device, QStringView suffix)
 
 QString CommandBuilder::buildCommand(QStringView request)
 {
-    const auto device = std::find_if(DeviceWords.begin(), DeviceWords.end(),
-                                     [request](QStringView word) { return request.contains(word); });
+    const auto device =
+        std::find_if(DeviceWords.begin(), DeviceWords.end(),
+                     [request](QStringView word) { return request.contains(word); });
     if (device == DeviceWords.end())
         return {};
     if (anyOccurs(OffWords, request))

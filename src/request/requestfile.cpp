@@ -17,7 +17,10 @@ const Gbk &gbk()
     return converter;
 }
 
-bool isLineEnd(char c) { return c == '\r' || c == '\n'; }
+bool isLineEnd(char c)
+{
+    return c == '\r' || c == '\n';
+}
 } // namespace
 
 RequestFile::RequestFile(const QString &directory)
@@ -36,8 +39,8 @@ bool RequestFile::open()
 #ifdef Q_OS_UNIX
     // The name may have turned into a FIFO or a device since exists(): open without blocking and
     // read only what is still an ordinary file.
-    const int fd = ::open(QFile::encodeName(m_path).constData(),
-                          O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fd =
+        ::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return false;
     struct stat status;
@@ -73,7 +76,10 @@ std::optional<QString> RequestFile::readFirstField()
     return gbk().decode(*firstField(bytes, true));
 }
 
-void RequestFile::close() { m_file.close(); }
+void RequestFile::close()
+{
+    m_file.close();
+}
 
 std::optional<QByteArrayView> RequestFile::firstField(QByteArrayView bytes, bool atEnd)
 {
@@ -95,8 +101,8 @@ std::optional<QByteArrayView> RequestFile::firstField(QByteArrayView bytes, bool
     }
 
     const QByteArrayView rest = bytes.sliced(begin);
-    const auto end = std::find_if(rest.begin(), rest.end(),
-                                  [](char c) { return c == ',' || isLineEnd(c); });
+    const auto end =
+        std::find_if(rest.begin(), rest.end(), [](char c) { return c == ',' || isLineEnd(c); });
     if (end == rest.end() && !atEnd)
         return std::nullopt;
     return rest.first(end - rest.begin());

@@ -23,9 +23,18 @@ InputBoxFunction &currentInputBox()
 }
 } // namespace
 
-QIcon Icons::application() { return QIcon(QStringLiteral(":/icons/application.svg")); }
-QIcon Icons::setup() { return QIcon(QStringLiteral(":/icons/setup.svg")); }
-QIcon Icons::mode() { return QIcon(QStringLiteral(":/icons/mode.svg")); }
+QIcon Icons::application()
+{
+    return QIcon(QStringLiteral(":/icons/application.svg"));
+}
+QIcon Icons::setup()
+{
+    return QIcon(QStringLiteral(":/icons/setup.svg"));
+}
+QIcon Icons::mode()
+{
+    return QIcon(QStringLiteral(":/icons/mode.svg"));
+}
 
 void endProgram()
 {
@@ -41,7 +50,10 @@ QTimer *pollTimer(QObject *parent)
     return timer;
 }
 
-QString inputBox(QWidget *parent, const QString &prompt) { return currentInputBox()(parent, prompt); }
+QString inputBox(QWidget *parent, const QString &prompt)
+{
+    return currentInputBox()(parent, prompt);
+}
 
 InputBoxFunction replaceInputBox(InputBoxFunction replacement)
 {

@@ -12,7 +12,10 @@ class QTimer;
 
 // Window positions and sizes are given in twips, 15 to a pixel at 96 dpi; Qt's high-DPI scaling
 // takes care of other screens.
-constexpr int twips(int value) { return value / 15; }
+constexpr int twips(int value)
+{
+    return value / 15;
+}
 
 struct TwipsRect {
     int left, top, width, height;
@@ -35,8 +38,7 @@ QIcon mode();
 
 // Shows the one window of its kind: creates it on first use, or brings the open one to the front.
 // Closing a window destroys it with all it owns, so the next show starts afresh.
-template <typename Window, typename... Args>
-Window *showWindow(Args &&...args)
+template <typename Window, typename... Args> Window *showWindow(Args &&...args)
 {
     static QPointer<Window> instance;
     if (!instance) {

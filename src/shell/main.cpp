@@ -1,5 +1,5 @@
-#include "form1.h"
 #include "facilities.h"
+#include "form1.h"
 
 #include <QApplication>
 

@@ -44,4 +44,7 @@ void PrintWindow::changeEvent(QEvent *event)
     QWidget::changeEvent(event);
 }
 
-int PrintWindow::lineHeight() const { return qMax(1, fontMetrics().lineSpacing()); }
+int PrintWindow::lineHeight() const
+{
+    return qMax(1, fontMetrics().lineSpacing());
+}

@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,7 +15,8 @@ const QString Unreadable = QStringLiteral("report:请求文件 api.txt 无法读
 // Running as root reads every file whatever its mode; become an ordinary user for a while.
 class AsOrdinaryUser {
 public:
-    AsOrdinaryUser() : m_wasRoot(::geteuid() == 0)
+    AsOrdinaryUser()
+        : m_wasRoot(::geteuid() == 0)
     {
         if (m_wasRoot)
             QCOMPARE_EQ(::seteuid(65534), 0);
@@ -99,7 +99,8 @@ private slots:
     {
         QVERIFY(writeBytes(apiPath(), "\xB4\xF2\xBF\xAA\xBF\xD5\xB5\xF7"));
         m_recorder.sendSucceeds = false;
-        QCOMPARE(poll(), QStringList({Found, u"send:空调=启动"_qs, u"report:发送失败：线路不通"_qs}));
+        QCOMPARE(poll(),
+                 QStringList({Found, u"send:空调=启动"_qs, u"report:发送失败：线路不通"_qs}));
     }
 
     void unreadableFileSendsNothing()

@@ -3,7 +3,6 @@
 
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -12,7 +11,7 @@
 namespace {
 const QByteArray OpenAirConditioner = "\xB4\xF2\xBF\xAA\xBF\xD5\xB5\xF7"; // 打开空调
 const QByteArray CloseTv = "\xB9\xD8\xB1\xD5\xB5\xE7\xCA\xD3";            // 关闭电视
-const QByteArray FullWidthComma = "\xA3\xAC";                            // ，
+const QByteArray FullWidthComma = "\xA3\xAC";                             // ，
 } // namespace
 
 class TestRequestFile : public QObject {
@@ -63,7 +62,8 @@ private slots:
         QTest::newRow("unclosed quote at end of file") << QByteArray("\"a,b") << u"a,b"_qs;
         QTest::newRow("invalid bytes keep their neighbours")
             << QByteArray("\xB4\xF2\x81 \xBF\xAA") << u"打\uFFFD 开"_qs;
-        QTest::newRow("lead byte cut off by a comma is dropped") << QByteArray("a\xB4,b") << u"a"_qs;
+        QTest::newRow("lead byte cut off by a comma is dropped")
+            << QByteArray("a\xB4,b") << u"a"_qs;
         QTest::newRow("field longer than one read")
             << QByteArray(6000, 'x') + ",y" << QString(6000, u'x');
         QTest::newRow("quote closed after one read")
