@@ -6,6 +6,8 @@ class QPushButton;
 
 // The start window: opens mode selection, or ends the whole program.
 class Form1 : public QWidget {
+    Q_OBJECT
+
 public:
     explicit Form1(QWidget *parent = nullptr);
 

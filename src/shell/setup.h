@@ -9,6 +9,8 @@ class QPushButton;
 
 // Mode selection: opens the Wi-Fi window, the Bluetooth window, or both.
 class setup : public QWidget {
+    Q_OBJECT
+
 public:
     explicit setup(QWidget *parent = nullptr);
 
