@@ -12,7 +12,6 @@ bool UdpTransport::bind(quint16 port)
     if (!m_socket.bind(QHostAddress::AnyIPv4, port,
                        QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
         m_error = reason(m_socket.error());
-        m_socket.close();
         return false;
     }
     m_port = port;
@@ -27,7 +26,6 @@ void UdpTransport::setDestination(const QHostAddress &destination)
 void UdpTransport::release()
 {
     m_socket.close();
-    m_port = 0;
 }
 
 bool UdpTransport::send(const QString &command)

@@ -18,7 +18,7 @@ public:
 
     // Binds local port P on every IPv4 address, shared with other programs on this machine that
     // ask for sharing as well, so an appliance program can listen on the same port. On failure
-    // errorString() says why.
+    // errorString() says why; release() then frees the socket.
     bool bind(quint16 port);
     void setDestination(const QHostAddress &destination);
     // Closes the socket so that the port is free again.

@@ -1,0 +1,187 @@
+#include "pseudoterminal.h"
+#include "serialtransport.h"
+
+#include <QFile>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+#include <termios.h>
+
+namespace {
+const QByteArray AirConditionerOn = QByteArray::fromHex("BFD5B5F73DC6F4B6AF");
+const QByteArray TelevisionOff = QByteArray::fromHex("B5E7CAD33DB9D8B1D5");
+
+bool pointLink(const QString &link, const QString &target)
+{
+    QFile::remove(link);
+    return QFile::link(target, link);
+}
+} // namespace
+
+class tst_SerialTransport : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_pty = std::make_unique<PseudoTerminal>();
+        QVERIFY(m_dir->isValid());
+        QVERIFY(m_pty->isValid());
+    }
+
+    void commandsGoOutExactlyBackToBack_data()
+    {
+        QTest::addColumn<QStringList>("commands");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("repeated") << QStringList(5, u"空调=启动"_qs)
+                                  << AirConditionerOn.repeated(5);
+        QTest::newRow("alternating")
+            << QStringList{u"空调=启动"_qs, u"电视=关闭"_qs, u"空调=启动"_qs}
+            << AirConditionerOn + TelevisionOff + AirConditionerOn;
+        QTest::newRow("empty ones add nothing")
+            << QStringList{QString(), u"电视=关闭"_qs, QString(), u"电视=关闭"_qs}
+            << TelevisionOff.repeated(2);
+    }
+    void commandsGoOutExactlyBackToBack()
+    {
+        QFETCH(QStringList, commands);
+        QFETCH(QByteArray, expected);
+        QSerialPort port;
+        SerialTransport transport(&port, {m_pty->slavePath()});
+        for (const QString &command : commands)
+            QVERIFY2(transport.send(command), qPrintable(transport.errorString()));
+        QByteArray received;
+        QTRY_COMPARE((received += m_pty->read()), expected);
+    }
+
+    void lineIs9600Baud8N1WithoutFlowControl()
+    {
+        QSerialPort port;
+        SerialTransport transport(&port, {m_pty->slavePath()});
+        QVERIFY(transport.send(u"灯=启动"_qs));
+        termios line{};
+        QCOMPARE(::tcgetattr(m_pty->slave(), &line), 0);
+        QCOMPARE(::cfgetospeed(&line), speed_t(B9600));
+        QCOMPARE(line.c_cflag & CSIZE, tcflag_t(CS8));
+        QCOMPARE(line.c_cflag & (PARENB | CSTOPB | CRTSCTS), tcflag_t(0));
+        QCOMPARE(line.c_iflag & (IXON | IXOFF), tcflag_t(0));
+    }
+
+    void emptyCommandLeavesPortClosed()
+    {
+        QSerialPort port;
+        SerialTransport transport(&port, {m_dir->filePath(u"absent"_qs)});
+        QVERIFY(transport.send(QString()));
+        QVERIFY(!port.isOpen());
+    }
+
+    void openFailureIsExplained_data()
+    {
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("absent") << u"absent"_qs << u"未找到串口设备"_qs;
+        QTest::newRow("not a terminal") << u"plain"_qs << u"串口 %1 无法打开"_qs;
+        QTest::newRow("held by another")
+            << u"held"_qs << u"串口 %1 无法打开：没有权限或已被占用"_qs;
+    }
+    void openFailureIsExplained()
+    {
+        QFETCH(QString, device);
+        QFETCH(QString, reason);
+        const QString path = m_dir->filePath(device);
+        QFile plain(m_dir->filePath(u"plain"_qs));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        QVERIFY(pointLink(m_dir->filePath(u"held"_qs), m_pty->slavePath()));
+        QSerialPort holder;
+        holder.setPortName(m_dir->filePath(u"held"_qs));
+        QVERIFY(holder.open(QIODevice::WriteOnly));
+
+        QSerialPort port;
+        SerialTransport transport(&port, {path});
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            QVERIFY(!transport.send(u"灯=启动"_qs));
+            QCOMPARE(transport.errorString(), reason.arg(path));
+        }
+        QVERIFY(!port.isOpen());
+        QCOMPARE(m_pty->read(), QByteArray());
+    }
+
+    void deviceAppearingLaterIsPickedUp()
+    {
+        const QString link = m_dir->filePath(u"rfcomm0"_qs);
+        QSerialPort port;
+        SerialTransport transport(&port, {m_dir->filePath(u"ttyUSB0"_qs), link});
+        QVERIFY(!transport.send(u"电视=关闭"_qs));
+        QCOMPARE(transport.errorString(), u"未找到串口设备"_qs);
+
+        QVERIFY(pointLink(link, m_pty->slavePath()));
+        QVERIFY2(transport.send(u"电视=关闭"_qs), qPrintable(transport.errorString()));
+        QByteArray received;
+        QTRY_COMPARE((received += m_pty->read()), TelevisionOff);
+    }
+
+    void lostDeviceFailsThenRecovers()
+    {
+        const QString link = m_dir->filePath(u"rfcomm0"_qs);
+        QVERIFY(pointLink(link, m_pty->slavePath()));
+        QSerialPort port;
+        SerialTransport transport(&port, {link});
+        QVERIFY(transport.send(u"电视=关闭"_qs));
+
+        m_pty->closeMaster();
+        QVERIFY(!transport.send(u"电视=关闭"_qs));
+        QCOMPARE(transport.errorString(), u"串口 %1 写入失败，设备可能已断开"_qs.arg(link));
+        QVERIFY(!port.isOpen());
+
+        PseudoTerminal replacement;
+        QVERIFY(pointLink(link, replacement.slavePath()));
+        QVERIFY2(transport.send(u"空调=启动"_qs), qPrintable(transport.errorString()));
+        QByteArray received;
+        QTRY_COMPARE((received += replacement.read()), AirConditionerOn);
+    }
+
+    void fullLineRefusesWholeCommands_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("nine bytes") << u"空调=启动"_qs << AirConditionerOn;
+        QTest::newRow("one byte, fills the line exactly") << u"A"_qs << QByteArray("A");
+    }
+    // Nobody reads the far side, so the line fills up: commands are then refused whole, the
+    // port's own buffer never holds more than one, and what did go out is intact.
+    void fullLineRefusesWholeCommands()
+    {
+        QFETCH(QString, command);
+        QFETCH(QByteArray, bytes);
+        QSerialPort port;
+        SerialTransport transport(&port, {m_pty->slavePath()});
+        int sent = 0;
+        int refused = 0;
+        for (int tick = 0; tick < 200000 / bytes.size(); ++tick) {
+            if (transport.send(command)) {
+                ++sent;
+            } else {
+                ++refused;
+                QCOMPARE(transport.errorString(), u"串口忙，本次未发送"_qs);
+            }
+            QVERIFY(port.bytesToWrite() <= bytes.size());
+        }
+        QVERIFY(refused > 0);
+
+        QByteArray received;
+        QTRY_VERIFY((received += m_pty->read(), port.bytesToWrite() == 0));
+        received += m_pty->read();
+        QCOMPARE(received.size(), sent * bytes.size());
+        QCOMPARE(received, bytes.repeated(sent));
+        QVERIFY(transport.send(command));
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<PseudoTerminal> m_pty;
+};
+
+QTEST_GUILESS_MAIN(tst_SerialTransport)
+#include "tst_serialtransport.moc"

@@ -1,0 +1,465 @@
+#include "facilities.h"
+#include "wifi.h"
+
+#include <QFile>
+#include <QListWidget>
+#include <QNetworkDatagram>
+#include <QPointer>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QUdpSocket>
+
+namespace {
+const QString PortPrompt = QStringLiteral("输入通讯端口（整数,最好大于1000");
+const QString HostPrompt = QStringLiteral("输入客户端（比如电冰箱，电视机或者其他计算机之类的)的IP("
+                                          "如果与服务器在同一IP可以输入127.0.0.1");
+const QStringList SetupLines = {
+    QStringLiteral("正在配置服务器"),
+    QStringLiteral("正在配置通讯协议"),
+    QStringLiteral("正在配置端口"),
+    QStringLiteral("正在获取服务器IP地址"),
+    QStringLiteral("正在获取客户端IP"),
+    QStringLiteral("服务器安装完成。如果有人对服务器下命令的话这里会提示的."),
+    QStringLiteral("正在启动服务"),
+    QStringLiteral("服务启动完毕"),
+};
+const QString Found = QStringLiteral("监测到有人向服务器发送请求，已接受");
+const QString Sent = QStringLiteral("服务器发送成功");
+const QString BadPortLine =
+    QStringLiteral("端口无效：请输入 1 到 65535 之间的整数，然后重新点击“开始安装”");
+const QByteArray AirConditionerOn("\xBF\xD5\xB5\xF7\x3D\xC6\xF4\xB6\xAF");
+const QByteArray Sentinel("sentinel");
+
+quint16 freePort()
+{
+    QUdpSocket probe;
+    probe.bind(QHostAddress::LocalHost, 0);
+    return probe.localPort();
+}
+
+// True when nothing else on this machine holds `port`, not even with address sharing.
+bool portIsFree(quint16 port)
+{
+    QUdpSocket probe;
+    return probe.bind(QHostAddress::AnyIPv4, port, QAbstractSocket::DontShareAddress);
+}
+
+QString fullWidth(const QString &digits)
+{
+    QString result;
+    for (const QChar c : digits)
+        result.append(QChar(c.unicode() - u'0' + u'０'));
+    return result;
+}
+
+void writeRequest(const QTemporaryDir &dir, const QByteArray &bytes)
+{
+    QFile file(dir.filePath(QStringLiteral("api.txt")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+void removeRequest(const QTemporaryDir &dir)
+{
+    QVERIFY(QFile::remove(dir.filePath(QStringLiteral("api.txt"))));
+}
+
+// Answers the input boxes from a script while it lives, noting every prompt shown.
+class ScriptedInputBox {
+public:
+    explicit ScriptedInputBox(QStringList answers)
+        : m_answers(std::move(answers))
+        , m_previous(replaceInputBox([this](QWidget *, const QString &prompt) {
+            prompts.append(prompt);
+            return m_answers.isEmpty() ? QString() : m_answers.takeFirst();
+        }))
+    {
+    }
+    ~ScriptedInputBox() { replaceInputBox(m_previous); }
+
+    QStringList prompts;
+
+private:
+    QStringList m_answers;
+    InputBoxFunction m_previous;
+};
+
+struct Controls {
+    explicit Controls(wifi &window)
+        : serverlog(window.findChild<QListWidget *>(QStringLiteral("serverlog")))
+        , s(window.findChild<QPushButton *>(QStringLiteral("s")))
+        , jiance(window.findChild<QTimer *>(QStringLiteral("jiance")))
+        , Winsock1(window.findChild<QUdpSocket *>(QStringLiteral("Winsock1")))
+    {
+    }
+
+    QStringList lines() const
+    {
+        QStringList result;
+        for (int i = 0; i < serverlog->count(); ++i)
+            result.append(serverlog->item(i)->text());
+        return result;
+    }
+
+    QListWidget *serverlog;
+    QPushButton *s;
+    QTimer *jiance;
+    QUdpSocket *Winsock1;
+};
+
+void runSetup(wifi &window, const QStringList &answers)
+{
+    ScriptedInputBox box(answers);
+    QTest::mouseClick(Controls(window).s, Qt::LeftButton);
+}
+
+// An appliance program on this machine listening on port P, shared with the window's socket.
+class Listener {
+public:
+    explicit Listener(quint16 port)
+    {
+        QVERIFY(m_socket.bind(QHostAddress::LocalHost, port,
+                              QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
+        QObject::connect(&m_socket, &QUdpSocket::readyRead, &m_socket, [this] {
+            while (m_socket.hasPendingDatagrams())
+                received.append(m_socket.receiveDatagram());
+        });
+    }
+
+    // Waits until everything sent before this call has arrived: a datagram sent now from
+    // elsewhere comes after all of it on loopback.
+    void catchUp()
+    {
+        QUdpSocket other;
+        other.writeDatagram(Sentinel, QHostAddress::LocalHost, m_socket.localPort());
+        QTRY_VERIFY_WITH_TIMEOUT(!received.isEmpty() && received.last().data() == Sentinel, 30000);
+        received.removeLast();
+    }
+
+    QList<QNetworkDatagram> received;
+
+private:
+    QUdpSocket m_socket;
+};
+
+void waitForTicks(QTimer *timer, int ticks)
+{
+    QSignalSpy spy(timer, &QTimer::timeout);
+    QTRY_VERIFY_WITH_TIMEOUT(spy.count() >= ticks, 30000);
+}
+} // namespace
+
+class tst_Wifi : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initialWindow();
+    void tabOrderStartsAtTheList();
+    void setupLogsEightLinesAndServes_data();
+    void setupLogsEightLinesAndServes();
+    void badPortStopsSetup_data();
+    void badPortStopsSetup();
+    void portInUseStopsSetup();
+    void badDestinationStopsSetup_data();
+    void badDestinationStopsSetup();
+    void requestBeforeSetupCausesNothing();
+    void showsOnceAndStartsFreshAfterClose();
+    void logKeepsNewestLines();
+    void requestsGoOutAsDatagrams();
+    void emptyCommandSendsNothing();
+};
+
+void tst_Wifi::initialWindow()
+{
+    QTemporaryDir dir;
+    wifi window(dir.path());
+    const Controls c(window);
+
+    QCOMPARE(window.windowTitle(), QStringLiteral("WiFi模式"));
+    QVERIFY(!window.windowIcon().isNull());
+    QCOMPARE(window.size(), QSize(460, 322));
+    QCOMPARE(c.serverlog->geometry(), QRect(24, 24, 305, 280));
+    QCOMPARE(c.s->geometry(), QRect(360, 24, 81, 33));
+    QCOMPARE(c.s->text(), QStringLiteral("开始安装"));
+    QVERIFY(c.s->isEnabled());
+    QCOMPARE(c.serverlog->count(), 0);
+    QVERIFY(c.serverlog->uniformItemSizes());
+    QCOMPARE(c.jiance->interval(), 1);
+    QVERIFY(!c.jiance->isActive());
+    QVERIFY(c.Winsock1);
+    QCOMPARE(c.Winsock1->parent(), &window);
+    QCOMPARE(c.Winsock1->state(), QAbstractSocket::UnconnectedState);
+}
+
+void tst_Wifi::tabOrderStartsAtTheList()
+{
+    QTemporaryDir dir;
+    wifi window(dir.path());
+    const Controls c(window);
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+
+    QCOMPARE(QApplication::focusWidget(), c.serverlog);
+    QTest::keyClick(c.serverlog, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), c.s);
+}
+
+void tst_Wifi::setupLogsEightLinesAndServes_data()
+{
+    QTest::addColumn<bool>("fullWidthPort");
+    QTest::addColumn<QString>("host");
+
+    QTest::newRow("address") << false << QStringLiteral("127.0.0.1");
+    QTest::newRow("spaces around") << false << QStringLiteral("  127.0.0.1 ");
+    QTest::newRow("full-width") << true << QStringLiteral("１２７．０．０．１");
+    QTest::newRow("ideographic dots") << false << QStringLiteral("127。0。0。1");
+    QTest::newRow("host name") << false << QStringLiteral("localhost");
+}
+
+void tst_Wifi::setupLogsEightLinesAndServes()
+{
+    QFETCH(bool, fullWidthPort);
+    QFETCH(QString, host);
+    QTemporaryDir dir;
+    wifi window(dir.path());
+    const Controls c(window);
+    const quint16 port = freePort();
+    const QString portReply = QString::number(port);
+
+    ScriptedInputBox box({fullWidthPort ? fullWidth(portReply) : portReply, host});
+    QTest::mouseClick(c.s, Qt::LeftButton);
+
+    QCOMPARE(box.prompts, QStringList({PortPrompt, HostPrompt}));
+    QCOMPARE(c.lines(), SetupLines);
+    QVERIFY(!c.s->isEnabled());
+    QVERIFY(c.jiance->isActive());
+    QCOMPARE(c.Winsock1->state(), QAbstractSocket::BoundState);
+    QCOMPARE(c.Winsock1->localPort(), port);
+
+    // Greyed for good: a second click starts nothing.
+    QTest::mouseClick(c.s, Qt::LeftButton);
+    QCOMPARE(box.prompts.size(), 2);
+    QCOMPARE(c.lines(), SetupLines);
+}
+
+void tst_Wifi::badPortStopsSetup_data()
+{
+    QTest::addColumn<QString>("reply");
+
+    QTest::newRow("letters") << QStringLiteral("abc");
+    QTest::newRow("fraction") << QStringLiteral("1.5");
+    QTest::newRow("zero") << QStringLiteral("0");
+    QTest::newRow("too large") << QStringLiteral("70000");
+    QTest::newRow("overflow") << QStringLiteral("99999999999999999999");
+    QTest::newRow("junk inside") << QStringLiteral(" 8x88");
+    QTest::newRow("sign") << QStringLiteral("+8888");
+    QTest::newRow("negative") << QStringLiteral("-8888");
+    QTest::newRow("spaces only") << QStringLiteral("   ");
+    QTest::newRow("empty") << QStringLiteral("");
+    QTest::newRow("cancel") << QString();
+}
+
+void tst_Wifi::badPortStopsSetup()
+{
+    QFETCH(QString, reply);
+    QTemporaryDir dir;
+    wifi window(dir.path());
+    const Controls c(window);
+
+    ScriptedInputBox box({reply, QStringLiteral("127.0.0.1")});
+    QTest::mouseClick(c.s, Qt::LeftButton);
+
+    QCOMPARE(box.prompts, QStringList({PortPrompt}));
+    QCOMPARE(c.lines(), SetupLines.mid(0, 3) + QStringList({BadPortLine}));
+    QVERIFY(c.s->isEnabled());
+    QVERIFY(!c.jiance->isActive());
+    QCOMPARE(c.Winsock1->state(), QAbstractSocket::UnconnectedState);
+
+    runSetup(window, {QString::number(freePort()), QStringLiteral("127.0.0.1")});
+    QCOMPARE(c.lines().mid(4), SetupLines);
+    QVERIFY(c.jiance->isActive());
+}
+
+void tst_Wifi::portInUseStopsSetup()
+{
+    QUdpSocket holder;
+    QVERIFY(holder.bind(QHostAddress::AnyIPv4, 0, QAbstractSocket::DontShareAddress));
+    const quint16 port = holder.localPort();
+    QTemporaryDir dir;
+    wifi window(dir.path());
+    const Controls c(window);
+
+    ScriptedInputBox box({QString::number(port), QStringLiteral("127.0.0.1")});
+    QTest::mouseClick(c.s, Qt::LeftButton);
+
+    QCOMPARE(box.prompts, QStringList({PortPrompt}));
+    QCOMPARE(c.lines().size(), 4);
+    QCOMPARE(c.lines().mid(0, 3), SetupLines.mid(0, 3));
+    const QString failure = c.lines().last();
+    QVERIFY2(failure.contains(QString::number(port)) && failure.contains(QStringLiteral("占用")),
+             qPrintable(failure));
+    QVERIFY(c.s->isEnabled());
+    QVERIFY(!c.jiance->isActive());
+    QCOMPARE(c.Winsock1->state(), QAbstractSocket::UnconnectedState);
+
+    holder.close();
+    runSetup(window, {QString::number(port), QStringLiteral("127.0.0.1")});
+    QCOMPARE(c.lines().mid(4), SetupLines);
+    QCOMPARE(c.Winsock1->localPort(), port);
+}
+
+void tst_Wifi::badDestinationStopsSetup_data()
+{
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<QString>("named");
+
+    QTest::newRow("cancel") << QString() << QString();
+    QTest::newRow("empty") << QStringLiteral("") << QString();
+    QTest::newRow("spaces only") << QStringLiteral(" 　 ") << QString();
+    QTest::newRow("unresolvable") << QStringLiteral(" no such host ")
+                                  << QStringLiteral("no such host");
+    QTest::newRow("IPv6 only") << QStringLiteral("::1") << QStringLiteral("::1");
+}
+
+void tst_Wifi::badDestinationStopsSetup()
+{
+    QFETCH(QString, reply);
+    QFETCH(QString, named);
+    QTemporaryDir dir;
+    wifi window(dir.path());
+    const Controls c(window);
+    const quint16 port = freePort();
+
+    ScriptedInputBox box({QString::number(port), reply});
+    QTest::mouseClick(c.s, Qt::LeftButton);
+
+    QCOMPARE(box.prompts, QStringList({PortPrompt, HostPrompt}));
+    QCOMPARE(c.lines().size(), 6);
+    QCOMPARE(c.lines().mid(0, 5), SetupLines.mid(0, 5));
+    const QString failure = c.lines().last();
+    QVERIFY2(failure.contains(QStringLiteral("客户端")), qPrintable(failure));
+    if (!named.isEmpty())
+        QVERIFY2(failure.contains(QStringLiteral("“") + named + QStringLiteral("”")),
+                 qPrintable(failure));
+    QVERIFY(c.s->isEnabled());
+    QVERIFY(!c.jiance->isActive());
+    QVERIFY(portIsFree(port));
+}
+
+void tst_Wifi::requestBeforeSetupCausesNothing()
+{
+    QTemporaryDir dir;
+    writeRequest(dir, "\xB4\xF2\xBF\xAA\xBF\xD5\xB5\xF7");
+    wifi window(dir.path());
+    const Controls c(window);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTest::qWait(50);
+
+    QCOMPARE(c.serverlog->count(), 0);
+    QVERIFY(!c.jiance->isActive());
+}
+
+void tst_Wifi::showsOnceAndStartsFreshAfterClose()
+{
+    QTemporaryDir dir;
+    const QString &path = dir.path();
+    const quint16 port = freePort();
+
+    QPointer<wifi> first = showWindow<wifi>(path);
+    QCOMPARE(showWindow<wifi>(path), first.data());
+    runSetup(*first, {QString::number(port), QStringLiteral("127.0.0.1")});
+    QVERIFY(Controls(*first).jiance->isActive());
+    QVERIFY(!portIsFree(port));
+
+    first->close();
+    QTRY_VERIFY(first.isNull());
+    QVERIFY(portIsFree(port));
+
+    QPointer<wifi> second = showWindow<wifi>(path);
+    const Controls c(*second);
+    QCOMPARE(c.serverlog->count(), 0);
+    QVERIFY(c.s->isEnabled());
+    QVERIFY(!c.jiance->isActive());
+    second->close();
+    QTRY_VERIFY(second.isNull());
+}
+
+void tst_Wifi::logKeepsNewestLines()
+{
+    QTemporaryDir dir;
+    writeRequest(dir, "\xB4\xF2\xBF\xAA\xBF\xD5\xB5\xF7");
+    wifi window(dir.path());
+    const Controls c(window);
+    int most = 0;
+    connect(c.serverlog->model(), &QAbstractItemModel::rowsInserted, this,
+            [&] { most = std::max(most, c.serverlog->count()); });
+    window.show();
+    runSetup(window, {QString::number(freePort()), QStringLiteral("127.0.0.1")});
+
+    // Once the last setup line is gone, more than MaxLogLines lines have been appended.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        most > wifi::MaxLogLines || !SetupLines.contains(c.serverlog->item(0)->text()), 120000);
+    QCOMPARE(most, wifi::MaxLogLines);
+    QCOMPARE(c.serverlog->count(), wifi::MaxLogLines);
+    const QStringList lines = c.lines();
+    for (int i = 0; i < lines.size(); i += 2) {
+        QCOMPARE(lines[i], Found);
+        QCOMPARE(lines[i + 1], Sent);
+    }
+    QCOMPARE(c.serverlog->verticalScrollBar()->value(), 0);
+}
+
+void tst_Wifi::requestsGoOutAsDatagrams()
+{
+    QTemporaryDir dir;
+    writeRequest(dir, "\xB4\xF2\xBF\xAA\xBF\xD5\xB5\xF7");
+    const quint16 port = freePort();
+    Listener listener(port);
+    wifi window(dir.path());
+    const Controls c(window);
+    runSetup(window, {QString::number(port), QStringLiteral("127.0.0.1")});
+
+    QTRY_VERIFY_WITH_TIMEOUT(listener.received.size() >= 3, 30000);
+    removeRequest(dir);
+    const QStringList lines = c.lines();
+    waitForTicks(c.jiance, 20);
+    listener.catchUp();
+
+    QCOMPARE(c.lines(), lines);
+    QCOMPARE(listener.received.size(), int(lines.count(Sent)));
+    for (const QNetworkDatagram &datagram : std::as_const(listener.received)) {
+        QCOMPARE(datagram.data(), AirConditionerOn);
+        QCOMPARE(datagram.senderPort(), int(port));
+    }
+
+    const auto before = listener.received.size();
+    waitForTicks(c.jiance, 20);
+    listener.catchUp();
+    QCOMPARE(listener.received.size(), before);
+}
+
+void tst_Wifi::emptyCommandSendsNothing()
+{
+    QTemporaryDir dir;
+    writeRequest(dir, "\xC4\xE3\xBA\xC3");
+    const quint16 port = freePort();
+    Listener listener(port);
+    wifi window(dir.path());
+    const Controls c(window);
+    runSetup(window, {QString::number(port), QStringLiteral("127.0.0.1")});
+
+    QTRY_VERIFY_WITH_TIMEOUT(c.lines().count(Sent) >= 3, 30000);
+    listener.catchUp();
+    QCOMPARE(listener.received.size(), 0);
+    const QStringList served = c.lines().mid(SetupLines.size());
+    QCOMPARE(served.mid(0, 2), QStringList({Found, Sent}));
+}
+
+QTEST_MAIN(tst_Wifi)
+#include "tst_wifi.moc"
