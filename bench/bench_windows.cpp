@@ -4,6 +4,7 @@
 // a standing request and fails when anything arrives torn, merged or not at all.
 #include "blue.h"
 #include "facilities.h"
+#include "polltimer.h"
 #include "wifi.h"
 
 #include <QApplication>
@@ -35,8 +36,8 @@
 #include <vector>
 
 namespace {
-const QByteArray Request = "\xB4\xF2\xBF\xAA\xBF\xD5\xB5\xF7\r\n";        // 打开空调
-const QByteArray Command = "\xBF\xD5\xB5\xF7\x3D\xC6\xF4\xB6\xAF";        // 空调=启动
+const QByteArray Request = "\xB4\xF2\xBF\xAA\xBF\xD5\xB5\xF7\r\n"; // 打开空调
+const QByteArray Command = "\xBF\xD5\xB5\xF7\x3D\xC6\xF4\xB6\xAF"; // 空调=启动
 
 qint64 nowNs()
 {
@@ -45,7 +46,10 @@ qint64 nowNs()
     return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void sleepMs(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 double median(std::vector<double> values)
 {
@@ -223,8 +227,7 @@ private:
 };
 
 // Runs `work` on the windows' thread and waits for it.
-template <typename Work>
-void onGuiThread(Work work)
+template <typename Work> void onGuiThread(Work work)
 {
     QMetaObject::invokeMethod(qApp, work, Qt::BlockingQueuedConnection);
 }
@@ -247,14 +250,14 @@ void openWindows(Windows &windows, const QString &directory, const FarSide &far,
                 replaceInputBox([&](QWidget *, const QString &) { return answers.value(next++); });
             windows.udp->findChild<QPushButton *>(QStringLiteral("s"))->click();
             replaceInputBox(previous);
-            QObject::connect(windows.udp->findChild<QTimer *>(QStringLiteral("jiance")),
-                             &QTimer::timeout, [&windows] { ++windows.udpCycles; });
+            QObject::connect(windows.udp->findChild<PollTimer *>(QStringLiteral("jiance")),
+                             &PollTimer::timeout, [&windows] { ++windows.udpCycles; });
             windows.udp->show();
         }
         if (withSerial) {
             windows.serial = new blue(directory, {far.serialDevice()});
-            QObject::connect(windows.serial->findChild<QTimer *>(QStringLiteral("Timer1")),
-                             &QTimer::timeout, [&windows] { ++windows.serialCycles; });
+            QObject::connect(windows.serial->findChild<PollTimer *>(QStringLiteral("Timer1")),
+                             &PollTimer::timeout, [&windows] { ++windows.serialCycles; });
             windows.serial->show();
         }
     });

@@ -1,10 +1,10 @@
 #include "blue.h"
 
 #include "facilities.h"
+#include "polltimer.h"
 
 #include <QLabel>
 #include <QSerialPort>
-#include <QTimer>
 
 namespace Geometry {
 constexpr TwipsSize ClientArea{4560, 3015};
@@ -15,7 +15,7 @@ blue::blue(const QString &directory, const QStringList &devices, QWidget *parent
     : PrintWindow(parent)
     , m_directory(directory)
     , Label1(new QLabel(QStringLiteral("服务器已经启动！"), this))
-    , Timer1(pollTimer(this))
+    , Timer1(new PollTimer(this))
     , MSComm1(new QSerialPort(this))
     , m_transport(MSComm1, devices)
 {
@@ -32,7 +32,7 @@ blue::blue(const QString &directory, const QStringList &devices, QWidget *parent
 
     Timer1->start();
 
-    connect(Timer1, &QTimer::timeout, this,
+    connect(Timer1, &PollTimer::timeout, this,
             [this] { pollOnce(m_directory, *this, m_transport, QStringLiteral("发送成功")); });
 }
 

@@ -10,7 +10,7 @@
 
 class QLabel;
 class QSerialPort;
-class QTimer;
+class PollTimer;
 
 // The Bluetooth mode: polls for requests from the moment it is shown, writes each command to the
 // serial line and prints its status lines on the window.
@@ -25,7 +25,7 @@ private:
 
     const QString m_directory;
     QLabel *Label1;
-    QTimer *Timer1;
+    PollTimer *Timer1;
     QSerialPort *MSComm1;
     SerialTransport m_transport;
 };

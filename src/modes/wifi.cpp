@@ -1,11 +1,11 @@
 #include "wifi.h"
 
 #include "facilities.h"
+#include "polltimer.h"
 
 #include <QHostInfo>
 #include <QListWidget>
 #include <QPushButton>
-#include <QTimer>
 #include <QUdpSocket>
 #include <optional>
 
@@ -64,7 +64,7 @@ wifi::wifi(const QString &directory, QWidget *parent)
     , m_directory(directory)
     , serverlog(new QListWidget(this))
     , s(new QPushButton(QStringLiteral("开始安装"), this))
-    , jiance(pollTimer(this))
+    , jiance(new PollTimer(this))
     , Winsock1(new QUdpSocket(this))
     , m_transport(*Winsock1)
 {
@@ -84,7 +84,7 @@ wifi::wifi(const QString &directory, QWidget *parent)
     serverlog->setUniformItemSizes(true);
 
     connect(s, &QPushButton::clicked, this, &wifi::setupSequence);
-    connect(jiance, &QTimer::timeout, this, [this] {
+    connect(jiance, &PollTimer::timeout, this, [this] {
         pollOnce(m_directory, *this, m_transport, QStringLiteral("服务器发送成功"));
     });
 }

@@ -9,7 +9,7 @@
 
 class QListWidget;
 class QPushButton;
-class QTimer;
+class PollTimer;
 class QUdpSocket;
 
 // The Wi-Fi mode: after the user gives a port and a destination, every request found in
@@ -31,7 +31,7 @@ private:
     const QString m_directory;
     QListWidget *serverlog;
     QPushButton *s;
-    QTimer *jiance;
+    PollTimer *jiance;
     QUdpSocket *Winsock1;
     UdpTransport m_transport;
 };

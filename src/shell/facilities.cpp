@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QInputDialog>
-#include <QTimer>
 
 namespace {
 QString askUser(QWidget *parent, const QString &prompt)
@@ -40,14 +39,6 @@ void endProgram()
 {
     QApplication::closeAllWindows();
     QCoreApplication::quit();
-}
-
-QTimer *pollTimer(QObject *parent)
-{
-    auto *timer = new QTimer(parent);
-    timer->setTimerType(Qt::PreciseTimer);
-    timer->setInterval(1);
-    return timer;
 }
 
 QString inputBox(QWidget *parent, const QString &prompt)

@@ -8,8 +8,6 @@
 #include <functional>
 #include <utility>
 
-class QTimer;
-
 // Window positions and sizes are given in twips, 15 to a pixel at 96 dpi; Qt's high-DPI scaling
 // takes care of other screens.
 constexpr int twips(int value)
@@ -56,10 +54,6 @@ template <typename Window, typename... Args> Window *showWindow(Args &&...args)
 
 // Closes every window at once, with its timers, sockets and ports, and ends the program.
 void endProgram();
-
-// A timer that ticks every millisecond as nearly as the system allows. Ticks that fall due while
-// the thread is busy merge into one, and a tick never starts while another runs.
-QTimer *pollTimer(QObject *parent);
 
 // The application-modal input box, titled "Morvane", with an empty edit field, OK and Cancel.
 // Returns the typed text, or the empty text for Cancel and the close box. Timers keep ticking.

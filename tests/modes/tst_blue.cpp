@@ -1,5 +1,6 @@
 #include "blue.h"
 #include "facilities.h"
+#include "polltimer.h"
 #include "pseudoterminal.h"
 
 #include <QApplication>
@@ -38,7 +39,7 @@ private slots:
         QCOMPARE(label->text(), u"服务器已经启动！"_qs);
         QCOMPARE(label->geometry(), QRect(72, 88, 121, 33));
         QVERIFY(window.findChild<QSerialPort *>(u"MSComm1"_qs));
-        auto *timer = window.findChild<QTimer *>(u"Timer1"_qs);
+        auto *timer = window.findChild<PollTimer *>(u"Timer1"_qs);
         QVERIFY(timer && timer->isActive());
     }
 
@@ -55,7 +56,7 @@ private slots:
         const QByteArray command = QByteArray::fromHex("BFD5B5F73DB9D8B1D5");
         QByteArray received;
         QTRY_VERIFY((received += pty.read()).size() >= 5 * command.size());
-        window.findChild<QTimer *>(u"Timer1"_qs)->stop();
+        window.findChild<PollTimer *>(u"Timer1"_qs)->stop();
         QTRY_COMPARE(window.findChild<QSerialPort *>(u"MSComm1"_qs)->bytesToWrite(), 0);
         received += pty.read();
         QCOMPARE(received, command.repeated(received.size() / command.size()));
@@ -87,7 +88,7 @@ private slots:
         auto *label = window.findChild<QLabel *>(u"Label1"_qs);
         const int rowsUnderLabel = label->geometry().bottom() / window.fontMetrics().lineSpacing();
         QTRY_VERIFY(window.printedRows().size() > rowsUnderLabel);
-        window.findChild<QTimer *>(u"Timer1"_qs)->stop();
+        window.findChild<PollTimer *>(u"Timer1"_qs)->stop();
 
         const auto image = [](QWidget *widget, const QRect &area) {
             return widget->grab(area).toImage().convertToFormat(QImage::Format_RGB32);
@@ -117,7 +118,7 @@ private slots:
         blue *second = showWindow<blue>(dir.path(), devices);
         QVERIFY(second->isVisible());
         QVERIFY(second->printedRows().isEmpty());
-        QVERIFY(second->findChild<QTimer *>(u"Timer1"_qs)->isActive());
+        QVERIFY(second->findChild<PollTimer *>(u"Timer1"_qs)->isActive());
         second->close();
         QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
     }

@@ -1,4 +1,5 @@
 #include "facilities.h"
+#include "polltimer.h"
 #include "wifi.h"
 
 #include <QFile>
@@ -92,7 +93,7 @@ struct Controls {
     explicit Controls(wifi &window)
         : serverlog(window.findChild<QListWidget *>(QStringLiteral("serverlog")))
         , s(window.findChild<QPushButton *>(QStringLiteral("s")))
-        , jiance(window.findChild<QTimer *>(QStringLiteral("jiance")))
+        , jiance(window.findChild<PollTimer *>(QStringLiteral("jiance")))
         , Winsock1(window.findChild<QUdpSocket *>(QStringLiteral("Winsock1")))
     {
     }
@@ -107,7 +108,7 @@ struct Controls {
 
     QListWidget *serverlog;
     QPushButton *s;
-    QTimer *jiance;
+    PollTimer *jiance;
     QUdpSocket *Winsock1;
 };
 
@@ -146,9 +147,9 @@ private:
     QUdpSocket m_socket;
 };
 
-void waitForTicks(QTimer *timer, int ticks)
+void waitForTicks(PollTimer *timer, int ticks)
 {
-    QSignalSpy spy(timer, &QTimer::timeout);
+    QSignalSpy spy(timer, &PollTimer::timeout);
     QTRY_VERIFY_WITH_TIMEOUT(spy.count() >= ticks, 30000);
 }
 } // namespace

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QObject>
+
+class QSocketNotifier;
+class QTimer;
+
+// Ticks every millisecond on the thread that owns it. Ticks that fall due while the thread is busy
+// merge into one, and a tick never starts while another runs. Qt's own timers round every wait up
+// to a whole millisecond, so at 1 ms they lose about one tick in ten; on Linux a timerfd keeps the
+// beat instead, and the event loop only waits for it to become readable.
+class PollTimer : public QObject {
+    Q_OBJECT
+
+public:
+    explicit PollTimer(QObject *parent = nullptr);
+    ~PollTimer() override;
+
+    static constexpr int interval() { return 1; }
+    void start();
+    void stop();
+    bool isActive() const { return m_active; }
+
+signals:
+    void timeout();
+
+private:
+    bool m_active = false;
+#ifdef Q_OS_LINUX
+    void expire();
+
+    int m_fd;
+    QSocketNotifier *m_notifier;
+#else
+    QTimer *m_timer;
+#endif
+};
