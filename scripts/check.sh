@@ -10,6 +10,5 @@ ctest --test-dir "$top/build" --output-on-failure
 
 build build-sanitize -DMORVANE_SANITIZE=ON
 ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1" \
-LSAN_OPTIONS="suppressions=$top/scripts/lsan.supp:print_suppressions=0" \
 UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
     ctest --test-dir "$top/build-sanitize" --output-on-failure

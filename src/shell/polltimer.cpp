@@ -1,31 +1,40 @@
 #include "polltimer.h"
 
+void PollTimer::start()
+{
+    m_active = true;
+    m_resting = false;
+    beat(interval());
+}
+
+void PollTimer::stop()
+{
+    m_active = false;
+    m_resting = false;
+    beat(0);
+}
+
+void PollTimer::rest()
+{
+    if (!m_active || m_resting)
+        return;
+    m_resting = true;
+    beat(RestInterval);
+}
+
+void PollTimer::wake()
+{
+    if (!m_active || !m_resting)
+        return;
+    m_resting = false;
+    beat(interval());
+}
+
 #ifdef Q_OS_LINUX
 #include <QSocketNotifier>
 
 #include <sys/timerfd.h>
 #include <unistd.h>
-
-namespace {
-constexpr long Period = PollTimer::interval() * 1000000L;
-
-// Every timer beats on the whole milliseconds of the monotonic clock, so two windows polling at
-// once wake the thread once per period between them, not twice.
-void arm(int fd)
-{
-    timespec now;
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    const long next = (now.tv_nsec / Period + 1) * Period;
-    const itimerspec beat{{0, Period}, {now.tv_sec + next / 1000000000L, next % 1000000000L}};
-    ::timerfd_settime(fd, TFD_TIMER_ABSTIME, &beat, nullptr);
-}
-
-void disarm(int fd)
-{
-    const itimerspec off{};
-    ::timerfd_settime(fd, 0, &off, nullptr);
-}
-} // namespace
 
 PollTimer::PollTimer(QObject *parent)
     : QObject(parent)
@@ -42,18 +51,20 @@ PollTimer::~PollTimer()
     ::close(m_fd);
 }
 
-void PollTimer::start()
+// Every timer beats on whole periods of the monotonic clock, so two windows polling at once wake
+// the thread once per period between them, not twice.
+void PollTimer::beat(int milliseconds)
 {
-    arm(m_fd);
-    m_notifier->setEnabled(true);
-    m_active = true;
-}
-
-void PollTimer::stop()
-{
-    disarm(m_fd);
-    m_notifier->setEnabled(false);
-    m_active = false;
+    itimerspec beat{};
+    if (milliseconds > 0) {
+        const long period = milliseconds * 1000000L;
+        timespec now;
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        const long next = (now.tv_nsec / period + 1) * period;
+        beat = {{0, period}, {now.tv_sec + next / 1000000000L, next % 1000000000L}};
+    }
+    ::timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &beat, nullptr);
+    m_notifier->setEnabled(milliseconds > 0);
 }
 
 void PollTimer::expire()
@@ -71,21 +82,16 @@ PollTimer::PollTimer(QObject *parent)
     , m_timer(new QTimer(this))
 {
     m_timer->setTimerType(Qt::PreciseTimer);
-    m_timer->setInterval(interval());
     connect(m_timer, &QTimer::timeout, this, &PollTimer::timeout);
 }
 
 PollTimer::~PollTimer() = default;
 
-void PollTimer::start()
+void PollTimer::beat(int milliseconds)
 {
-    m_timer->start();
-    m_active = true;
-}
-
-void PollTimer::stop()
-{
-    m_timer->stop();
-    m_active = false;
+    if (milliseconds > 0)
+        m_timer->start(milliseconds);
+    else
+        m_timer->stop();
 }
 #endif

@@ -9,6 +9,9 @@ class QTimer;
 // merge into one, and a tick never starts while another runs. Qt's own timers round every wait up
 // to a whole millisecond, so at 1 ms they lose about one tick in ten; on Linux a timerfd keeps the
 // beat instead, and the event loop only waits for it to become readable.
+//
+// A timer with nothing to do can rest: it then ticks only every RestInterval ms, until wake()
+// brings back the 1 ms beat. It stays active throughout.
 class PollTimer : public QObject {
     Q_OBJECT
 
@@ -17,15 +20,24 @@ public:
     ~PollTimer() override;
 
     static constexpr int interval() { return 1; }
+    static constexpr int RestInterval = 10;
+
     void start();
     void stop();
     bool isActive() const { return m_active; }
+
+    void rest();
+    void wake();
+    bool isResting() const { return m_resting; }
 
 signals:
     void timeout();
 
 private:
+    void beat(int milliseconds);
+
     bool m_active = false;
+    bool m_resting = false;
 #ifdef Q_OS_LINUX
     void expire();
 

@@ -182,6 +182,29 @@ private slots:
         QCOMPARE(ticks.count(), 0);
     }
 
+    // Resting slows the beat without stopping it; waking brings the 1 ms beat back.
+    void restingTimerStaysActiveAndWakes()
+    {
+        PollTimer timer;
+        QSignalSpy ticks(&timer, &PollTimer::timeout);
+        timer.rest();
+        QVERIFY(!timer.isResting());
+        timer.start();
+        timer.rest();
+        QVERIFY(timer.isActive());
+        QVERIFY(timer.isResting());
+        QTRY_VERIFY(ticks.count() >= 2);
+        timer.wake();
+        QVERIFY(!timer.isResting());
+        ticks.clear();
+        QTRY_VERIFY(ticks.count() >= 20);
+        timer.rest();
+        timer.stop();
+        QVERIFY(!timer.isResting());
+        timer.wake();
+        QVERIFY(!timer.isActive());
+    }
+
     // A thread kept busy for many periods gets one tick afterwards, not a burst.
     void missedTicksMergeIntoOne()
     {

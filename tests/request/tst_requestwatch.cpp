@@ -1,0 +1,42 @@
+#include "requestwatch.h"
+#include "support.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestRequestWatch : public QObject {
+    Q_OBJECT
+
+private slots:
+    void wakesWhenTheRequestAppears()
+    {
+        QTemporaryDir dir;
+        RequestWatch watch(dir.path());
+        QVERIFY(watch.isWatching());
+        QVERIFY(!watch.requestPresent());
+
+        QSignalSpy appeared(&watch, &RequestWatch::mayHaveAppeared);
+        QVERIFY(QDir(dir.path()).mkdir(u"api.txt"_qs));
+        QTRY_VERIFY(appeared.count() > 0);
+        QVERIFY(!watch.requestPresent());
+
+        QVERIFY(QDir(dir.filePath(u"api.txt"_qs)).removeRecursively());
+        appeared.clear();
+        QVERIFY(writeBytes(dir.filePath(u"api.tmp"_qs), "\xB4\xF2\xBF\xAA"));
+        QVERIFY(QFile::rename(dir.filePath(u"api.tmp"_qs), dir.filePath(u"api.txt"_qs)));
+        QTRY_VERIFY(appeared.count() > 0);
+        QVERIFY(watch.requestPresent());
+    }
+
+    void aMissingDirectoryCannotBeWatched()
+    {
+        QTemporaryDir dir;
+        RequestWatch watch(dir.filePath(u"missing"_qs));
+        QVERIFY(!watch.isWatching());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRequestWatch)
+#include "tst_requestwatch.moc"
