@@ -93,6 +93,8 @@ public:
             std::abort();
         m_pid = fork();
         if (m_pid == 0) {
+            close(toChild[1]);
+            close(fromChild[0]);
             const QByteArray temporary = directory + "/api.tmp";
             const QByteArray final = directory + "/api.txt";
             char order;
@@ -332,7 +334,7 @@ int benchmark(const QCommandLineParser &options, const QString &directory, FarSi
         far.armed = true;
         const qint64 appeared = producer.makeAppear();
         while (far.armed)
-            std::this_thread::yield();
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
         latencies.push_back((far.armedArrival - appeared) / 1e6);
     }
     std::printf("latency, api.txt appearing to first datagram over %d trials: p50 %.3f ms, p99 "

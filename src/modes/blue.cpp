@@ -2,6 +2,7 @@
 
 #include "facilities.h"
 #include "polltimer.h"
+#include "requestwatch.h"
 
 #include <QLabel>
 #include <QSerialPort>
@@ -18,6 +19,7 @@ blue::blue(const QString &directory, const QStringList &devices, QWidget *parent
     , Timer1(new PollTimer(this))
     , MSComm1(new QSerialPort(this))
     , m_transport(MSComm1, devices)
+    , m_watch(new RequestWatch(directory, this))
 {
     setObjectName(QStringLiteral("blue"));
     setWindowTitle(QStringLiteral("蓝牙模式"));
@@ -32,8 +34,13 @@ blue::blue(const QString &directory, const QStringList &devices, QWidget *parent
 
     Timer1->start();
 
-    connect(Timer1, &PollTimer::timeout, this,
-            [this] { pollOnce(m_directory, *this, m_transport, QStringLiteral("发送成功")); });
+    connect(Timer1, &PollTimer::timeout, this, [this] {
+        pollOnce(m_directory, *this, m_transport, QStringLiteral("发送成功"));
+        // With no request to serve, the timer rests until the directory changes.
+        if (m_watch->isWatching() && !m_watch->requestPresent())
+            Timer1->rest();
+    });
+    connect(m_watch, &RequestWatch::mayHaveAppeared, Timer1, &PollTimer::wake);
 }
 
 void blue::report(const QString &line)

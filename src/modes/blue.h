@@ -11,6 +11,7 @@
 class QLabel;
 class QSerialPort;
 class PollTimer;
+class RequestWatch;
 
 // The Bluetooth mode: polls for requests from the moment it is shown, writes each command to the
 // serial line and prints its status lines on the window.
@@ -28,4 +29,5 @@ private:
     PollTimer *Timer1;
     QSerialPort *MSComm1;
     SerialTransport m_transport;
+    RequestWatch *m_watch;
 };

@@ -2,6 +2,7 @@
 
 #include "facilities.h"
 #include "polltimer.h"
+#include "requestwatch.h"
 
 #include <QHostInfo>
 #include <QListWidget>
@@ -67,6 +68,7 @@ wifi::wifi(const QString &directory, QWidget *parent)
     , jiance(new PollTimer(this))
     , Winsock1(new QUdpSocket(this))
     , m_transport(*Winsock1)
+    , m_watch(new RequestWatch(directory, this))
 {
     setObjectName(QStringLiteral("wifi"));
     setWindowTitle(QStringLiteral("WiFi模式"));
@@ -86,7 +88,11 @@ wifi::wifi(const QString &directory, QWidget *parent)
     connect(s, &QPushButton::clicked, this, &wifi::setupSequence);
     connect(jiance, &PollTimer::timeout, this, [this] {
         pollOnce(m_directory, *this, m_transport, QStringLiteral("服务器发送成功"));
+        // With no request to serve, the timer rests until the directory changes.
+        if (m_watch->isWatching() && !m_watch->requestPresent())
+            jiance->rest();
     });
+    connect(m_watch, &RequestWatch::mayHaveAppeared, jiance, &PollTimer::wake);
 }
 
 void wifi::report(const QString &line)

@@ -11,6 +11,7 @@ class QListWidget;
 class QPushButton;
 class PollTimer;
 class QUdpSocket;
+class RequestWatch;
 
 // The Wi-Fi mode: after the user gives a port and a destination, every request found in
 // "api.txt" goes out as one UDP datagram, and each step is logged in the list.
@@ -34,4 +35,5 @@ private:
     PollTimer *jiance;
     QUdpSocket *Winsock1;
     UdpTransport m_transport;
+    RequestWatch *m_watch;
 };

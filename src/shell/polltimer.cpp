@@ -5,6 +5,8 @@ void PollTimer::start()
     m_active = true;
     m_resting = false;
     beat(interval());
+    // Whatever woke the timer may be a request: look at once rather than at the next beat.
+    emit timeout();
 }
 
 void PollTimer::stop()

@@ -11,7 +11,7 @@ class QTimer;
 // beat instead, and the event loop only waits for it to become readable.
 //
 // A timer with nothing to do can rest: it then ticks only every RestInterval ms, until wake()
-// brings back the 1 ms beat. It stays active throughout.
+// brings back the 1 ms beat with a tick at once. It stays active throughout.
 class PollTimer : public QObject {
     Q_OBJECT
 
