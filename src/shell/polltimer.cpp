@@ -5,8 +5,6 @@ void PollTimer::start()
     m_active = true;
     m_resting = false;
     beat(interval());
-    // Whatever woke the timer may be a request: look at once rather than at the next beat.
-    emit timeout();
 }
 
 void PollTimer::stop()
@@ -30,6 +28,8 @@ void PollTimer::wake()
         return;
     m_resting = false;
     beat(interval());
+    // Whatever woke the timer may be a request: look at once rather than at the next beat.
+    emit timeout();
 }
 
 #ifdef Q_OS_LINUX

@@ -190,12 +190,15 @@ private slots:
         timer.rest();
         QVERIFY(!timer.isResting());
         timer.start();
+        QCOMPARE(ticks.count(), 0);
         timer.rest();
         QVERIFY(timer.isActive());
         QVERIFY(timer.isResting());
         QTRY_VERIFY(ticks.count() >= 2);
+        ticks.clear();
         timer.wake();
         QVERIFY(!timer.isResting());
+        QCOMPARE(ticks.count(), 1);
         ticks.clear();
         QTRY_VERIFY(ticks.count() >= 20);
         timer.rest();
