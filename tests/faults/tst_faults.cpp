@@ -1,0 +1,695 @@
+#include "blue.h"
+#include "facilities.h"
+#include "modes/pseudoterminal.h"
+#include "polltimer.h"
+#include "wifi.h"
+
+#include <QAbstractItemModel>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QListWidget>
+#include <QNetworkDatagram>
+#include <QPushButton>
+#include <QSerialPort>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QUdpSocket>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+const QString Found = u"监测到有人向服务器发送请求，已接受"_qs;
+const QString WifiSent = u"服务器发送成功"_qs;
+const QString BlueSent = u"发送成功"_qs;
+const QString Unreadable = u"请求文件 api.txt 无法读取，本次未发送"_qs;
+const QString Failed = u"发送失败："_qs;
+const QByteArray TurnOnHalves[] = {"\xB4\xF2\xBF\xAA", "\xBF\xD5\xB5\xF7"};  // 打开 空调
+const QByteArray TurnOffHalves[] = {"\xB9\xD8\xB1\xD5", "\xBF\xD5\xB5\xF7"}; // 关闭 空调
+const QByteArray TurnOn = TurnOnHalves[0] + TurnOnHalves[1];
+const QByteArray TurnOff = TurnOffHalves[0] + TurnOffHalves[1];
+const QByteArray On = QByteArray::fromHex("BFD5B5F73DC6F4B6AF");
+const QByteArray Off = QByteArray::fromHex("BFD5B5F73DB9D8B1D5");
+// Marks the end of what was sent before it; no command contains this byte.
+constexpr char Sentinel = '#';
+constexpr int Patience = 60000;
+constexpr uid_t Nobody = 65534;
+
+// Runs the event loop the way the program's own does, so both windows tick at their full rate,
+// until `done` holds; false if it still does not after a generous wait.
+bool runUntil(const std::function<bool()> &done)
+{
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    check.start(1);
+    QTimer::singleShot(Patience, &loop, &QEventLoop::quit);
+    if (!done())
+        loop.exec();
+    return done();
+}
+
+bool isFailure(const QString &line)
+{
+    return line.startsWith(Failed) && line.size() > Failed.size();
+}
+
+// Every found-line is followed by exactly one outcome that `accept` takes; returns the first line
+// that breaks this, or nothing.
+QString stray(const QStringList &lines, const std::function<bool(const QString &)> &accept)
+{
+    for (qsizetype i = 0; i < lines.size(); i += 2) {
+        if (lines[i] != Found)
+            return QStringLiteral("%1: %2").arg(i).arg(lines[i]);
+        if (i + 1 < lines.size() && !accept(lines[i + 1]))
+            return QStringLiteral("%1: %2").arg(i + 1).arg(lines[i + 1]);
+    }
+    return {};
+}
+
+std::function<bool(const QString &)> oneOf(const QStringList &outcomes)
+{
+    return [outcomes](const QString &line) {
+        return outcomes.contains(line);
+    };
+}
+
+// The GBK bytes written whole to a temporary name and renamed onto the request file, as a careful
+// producer does: a reader sees the old name, nothing, or all of the new file.
+bool placeRequest(const QByteArray &directory, const QByteArray &bytes)
+{
+    const QByteArray temporary = directory + "/api.tmp";
+    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    const bool written = ::write(fd, bytes.constData(), bytes.size()) == bytes.size();
+    return ::close(fd) == 0 && written &&
+           ::rename(temporary.constData(), (directory + "/api.txt").constData()) == 0;
+}
+
+// An outside program working on the request directory: runs `round` again and again on its own
+// thread until stopped.
+class Producer {
+public:
+    explicit Producer(std::function<void(int)> round)
+        : m_thread([this, round] {
+            for (int i = 0; !m_stop; ++i) {
+                round(i);
+                ++m_rounds;
+            }
+        })
+    {
+    }
+    ~Producer() { stop(); }
+
+    int rounds() const { return m_rounds; }
+    void stop()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_rounds{0};
+    std::thread m_thread;
+};
+
+// Runs the process as an ordinary user while it lives, so that file permissions apply to it.
+class Unprivileged {
+public:
+    Unprivileged()
+        : m_switched(::geteuid() == 0 && ::seteuid(Nobody) == 0)
+    {
+    }
+    ~Unprivileged()
+    {
+        if (m_switched)
+            ::seteuid(0);
+    }
+    Unprivileged(const Unprivileged &) = delete;
+    Unprivileged &operator=(const Unprivileged &) = delete;
+
+private:
+    const bool m_switched;
+};
+
+// The part of `stream` after its `ordinal`-th sentinel, without sentinels; nothing while that
+// sentinel has not arrived. Ordinal 0 is the start of the stream.
+template <typename Stream, typename IsSentinel>
+Stream after(const Stream &stream, int ordinal, IsSentinel isSentinel)
+{
+    Stream rest;
+    int seen = 0;
+    for (const auto &item : stream) {
+        if (isSentinel(item))
+            ++seen;
+        else if (seen >= ordinal)
+            rest.append(item);
+    }
+    return seen >= ordinal ? rest : Stream();
+}
+
+bool isSentinelByte(char c)
+{
+    return c == Sentinel;
+}
+
+bool isSentinelDatagram(const QNetworkDatagram &datagram)
+{
+    return datagram.data() == QByteArray(1, Sentinel);
+}
+
+// An appliance program on this machine listening on port P, sharing the port with the window.
+class Listener {
+public:
+    Listener(const QHostAddress &address, quint16 port)
+        : m_address(address)
+    {
+        m_bound = m_socket.bind(address, port,
+                                QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint);
+        // Two windows tick every millisecond on the thread that also reads here; a deep queue
+        // rides out a slow turn of the event loop instead of dropping datagrams.
+        m_socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 1 << 22);
+        QObject::connect(&m_socket, &QUdpSocket::readyRead, &m_socket, [this] {
+            while (m_socket.hasPendingDatagrams())
+                m_received.append(m_socket.receiveDatagram());
+        });
+    }
+
+    bool isBound() const { return m_bound; }
+
+    // Sends a sentinel from elsewhere; on loopback it arrives after everything sent before it.
+    int dropSentinel()
+    {
+        QUdpSocket other;
+        other.writeDatagram(QByteArray(1, Sentinel), m_address, m_socket.localPort());
+        return ++m_sentinels;
+    }
+    bool catchUp()
+    {
+        const int ordinal = dropSentinel();
+        return runUntil([this, ordinal] {
+            return std::count_if(m_received.cbegin(), m_received.cend(), isSentinelDatagram) >=
+                   ordinal;
+        });
+    }
+    QList<QNetworkDatagram> since(int ordinal) const
+    {
+        return after(m_received, ordinal, isSentinelDatagram);
+    }
+
+private:
+    QHostAddress m_address;
+    QUdpSocket m_socket;
+    bool m_bound = false;
+    QList<QNetworkDatagram> m_received;
+    int m_sentinels = 0;
+};
+
+// Both mode windows polling one request directory: `wifi` set up for 127.0.0.1 (or another host)
+// on a free port P, `blue` writing to a device path that is a symlink onto a pseudo-terminal. Every
+// status line and everything that arrives are recorded from the start.
+class Rig {
+public:
+    // A point between two ticks: lines and rows by count, the two streams by the ordinal of a
+    // sentinel dropped into each at that point.
+    struct Mark {
+        qsizetype wifiLines, blueRows;
+        int datagrams, serial;
+    };
+
+    Rig()
+        : m_pty(std::make_unique<PseudoTerminal>())
+    {
+        QObject::connect(&m_drain, &QTimer::timeout, &m_drain,
+                         [this] { m_serial += m_pty->read(); });
+        m_drain.start(1);
+    }
+
+    bool start(const QString &host = u"127.0.0.1"_qs,
+               const std::optional<QHostAddress> &listenAt = QHostAddress(QHostAddress::LocalHost))
+    {
+        QUdpSocket probe;
+        if (!m_dir.isValid() || !m_pty->isValid() || !probe.bind(QHostAddress::LocalHost, 0))
+            return false;
+        m_port = probe.localPort();
+        probe.close();
+        if ((listenAt && !listen(*listenAt)) || !pointDeviceAt(*m_pty))
+            return false;
+
+        const QStringList answers{QString::number(m_port), host};
+        int next = 0;
+        const InputBoxFunction previous =
+            replaceInputBox([&](QWidget *, const QString &) { return answers.value(next++); });
+        m_wifi = std::make_unique<wifi>(m_dir.path());
+        m_wifi->findChild<QPushButton *>(u"s"_qs)->click();
+        replaceInputBox(previous);
+        if (!wifiTimer()->isActive())
+            return false;
+        QAbstractItemModel *log = m_wifi->findChild<QListWidget *>(u"serverlog"_qs)->model();
+        QObject::connect(log, &QAbstractItemModel::rowsInserted, log,
+                         [this, log](const QModelIndex &, int first, int last) {
+                             for (int row = first; row <= last; ++row)
+                                 m_wifiLines.append(log->index(row, 0).data().toString());
+                         });
+
+        m_blue = std::make_unique<blue>(m_dir.path(), QStringList{devicePath()});
+        // Never shown: a window this tall keeps every printed row for counting.
+        m_blue->resize(m_blue->width(), QWIDGETSIZE_MAX);
+        return true;
+    }
+
+    QString directory() const { return m_dir.path(); }
+    QString requestPath() const { return m_dir.filePath(u"api.txt"_qs); }
+    QByteArray requestDirectory() const { return QFile::encodeName(m_dir.path()); }
+    QString devicePath() const { return m_dir.filePath(u"rfcomm0"_qs); }
+    quint16 port() const { return m_port; }
+    PollTimer *wifiTimer() const { return m_wifi->findChild<PollTimer *>(u"jiance"_qs); }
+    PollTimer *blueTimer() const { return m_blue->findChild<PollTimer *>(u"Timer1"_qs); }
+    PseudoTerminal &pty() { return *m_pty; }
+
+    bool writeRequest(const QByteArray &bytes) { return placeRequest(requestDirectory(), bytes); }
+    bool removeRequest() { return std::remove(QFile::encodeName(requestPath()).constData()) == 0; }
+
+    bool listen(const QHostAddress &address)
+    {
+        m_listener = std::make_unique<Listener>(address, m_port);
+        return m_listener->isBound();
+    }
+
+    // The serial device path now leads to `pty`, switched in one step as udev would.
+    bool pointDeviceAt(const PseudoTerminal &pty)
+    {
+        const QByteArray link = QFile::encodeName(devicePath());
+        const QByteArray temporary = link + ".new";
+        return ::symlink(QFile::encodeName(pty.slavePath()).constData(), temporary.constData()) ==
+                   0 &&
+               ::rename(temporary.constData(), link.constData()) == 0;
+    }
+
+    // The far side of the serial line is replaced by a new pseudo-terminal at the same path; the
+    // serial record starts afresh with it.
+    bool replacePty()
+    {
+        auto fresh = std::make_unique<PseudoTerminal>();
+        if (!fresh->isValid() || !pointDeviceAt(*fresh))
+            return false;
+        m_pty = std::move(fresh);
+        m_serial.clear();
+        m_serialSentinels = 0;
+        return true;
+    }
+
+    Mark mark()
+    {
+        return {m_wifiLines.size(), m_blue->printedRows().size(),
+                m_listener ? m_listener->dropSentinel() : 0, dropSerialSentinel()};
+    }
+    QStringList wifiSince(const Mark &from) const { return m_wifiLines.mid(from.wifiLines); }
+    QStringList blueSince(const Mark &from) const
+    {
+        return m_blue->printedRows().mid(from.blueRows);
+    }
+    QList<QNetworkDatagram> datagramsSince(const Mark &from) const
+    {
+        return m_listener ? m_listener->since(from.datagrams) : QList<QNetworkDatagram>();
+    }
+    QByteArray serialSince(const Mark &from) const
+    {
+        return after(m_serial, from.serial, isSentinelByte);
+    }
+
+    // Waits until whatever both windows have sent so far has arrived.
+    bool catchUp()
+    {
+        if (m_listener && !m_listener->catchUp())
+            return false;
+        auto *port = m_blue->findChild<QSerialPort *>(u"MSComm1"_qs);
+        if (!runUntil([port] { return port->bytesToWrite() == 0; }))
+            return false;
+        const int ordinal = dropSerialSentinel();
+        return runUntil([this, ordinal] {
+            m_serial += m_pty->read();
+            return m_serial.count(Sentinel) >= ordinal;
+        });
+    }
+
+private:
+    // Written on the line after everything the window has written, so it arrives after all of it.
+    int dropSerialSentinel()
+    {
+        return ::write(m_pty->slave(), &Sentinel, 1) == 1 ? ++m_serialSentinels
+                                                          : std::numeric_limits<int>::max();
+    }
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<PseudoTerminal> m_pty;
+    QTimer m_drain;
+    QByteArray m_serial;
+    int m_serialSentinels = 0;
+    quint16 m_port = 0;
+    std::unique_ptr<Listener> m_listener;
+    std::unique_ptr<wifi> m_wifi;
+    std::unique_ptr<blue> m_blue;
+    QStringList m_wifiLines;
+};
+
+void waitForTicks(const Rig &rig, int ticks)
+{
+    QSignalSpy wifiTicks(rig.wifiTimer(), &PollTimer::timeout);
+    QSignalSpy blueTicks(rig.blueTimer(), &PollTimer::timeout);
+    QVERIFY(runUntil([&] { return wifiTicks.count() >= ticks && blueTicks.count() >= ticks; }));
+}
+
+// Both windows forward the request in the file once more: fresh success lines, and fresh
+// commands arriving on both transports.
+void expectBothSending(Rig &rig)
+{
+    const Rig::Mark from = rig.mark();
+    QVERIFY(runUntil([&] {
+        return rig.wifiSince(from).count(WifiSent) >= 3 &&
+               rig.blueSince(from).count(BlueSent) >= 3 && rig.datagramsSince(from).size() >= 3 &&
+               rig.serialSince(from).size() >= 3 * On.size();
+    }));
+}
+
+// With the request file gone and everything delivered: since `from`, exactly one `command`
+// arrived for each success line, on both transports, and nothing else.
+void checkBooks(Rig &rig, const Rig::Mark &from, const QByteArray &command)
+{
+    QVERIFY(!QFileInfo::exists(rig.requestPath()));
+    QVERIFY(rig.catchUp());
+    const QList<QNetworkDatagram> datagrams = rig.datagramsSince(from);
+    QCOMPARE(datagrams.size(), rig.wifiSince(from).count(WifiSent));
+    for (const QNetworkDatagram &datagram : datagrams) {
+        QCOMPARE(datagram.data(), command);
+        QCOMPARE(datagram.senderPort(), int(rig.port()));
+    }
+    QCOMPARE(rig.serialSince(from), command.repeated(rig.blueSince(from).count(BlueSent)));
+}
+
+enum class Other { Nothing, Directory, Fifo, LinkToFifo };
+
+// Puts something that is not a request file under the name.
+bool putInPlace(const Rig &rig, Other other)
+{
+    const QByteArray path = QFile::encodeName(rig.requestPath());
+    const QByteArray fifo = rig.requestDirectory() + "/pipe";
+    switch (other) {
+    case Other::Nothing:
+        return true;
+    case Other::Directory:
+        return ::mkdir(path.constData(), 0755) == 0;
+    case Other::Fifo:
+        return ::mkfifo(path.constData(), 0644) == 0;
+    case Other::LinkToFifo:
+        return (::mkfifo(fifo.constData(), 0644) == 0 || errno == EEXIST) &&
+               ::symlink(fifo.constData(), path.constData()) == 0;
+    }
+    return false;
+}
+} // namespace
+
+Q_DECLARE_METATYPE(Other)
+
+class tst_Faults : public QObject {
+    Q_OBJECT
+
+private slots:
+    void fileComingAndGoing_data();
+    void fileComingAndGoing();
+    void fileRewrittenWhileRead();
+    void unreadableFile_data();
+    void unreadableFile();
+    void notAFile_data();
+    void notAFile();
+    void serialLineDropsAndReturns();
+    void destinationWithoutListener_data();
+    void destinationWithoutListener();
+};
+
+void tst_Faults::fileComingAndGoing_data()
+{
+    QTest::addColumn<Other>("other");
+
+    QTest::newRow("absent") << Other::Nothing;
+    QTest::newRow("directory") << Other::Directory;
+    QTest::newRow("FIFO") << Other::Fifo;
+}
+
+// The file appears and disappears between the existence check, the open and the read.
+void tst_Faults::fileComingAndGoing()
+{
+    QFETCH(Other, other);
+    Rig rig;
+    QVERIFY(rig.start());
+    const Rig::Mark from = rig.mark();
+
+    const QByteArray directory = rig.requestDirectory();
+    Producer producer([&rig, directory, other](int round) {
+        if (round % 2 == 0) {
+            std::remove((directory + "/api.txt").constData());
+            placeRequest(directory, TurnOn);
+        } else {
+            std::remove((directory + "/api.txt").constData());
+            putInPlace(rig, other);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    });
+    QVERIFY(runUntil([&] {
+        return producer.rounds() >= 5000 && rig.wifiSince(from).count(WifiSent) >= 20 &&
+               rig.blueSince(from).count(BlueSent) >= 20;
+    }));
+    producer.stop();
+    std::remove(QFile::encodeName(rig.requestPath()).constData());
+
+    const QString wifiStray = stray(rig.wifiSince(from), oneOf({WifiSent, Unreadable}));
+    QVERIFY2(wifiStray.isEmpty(), qPrintable(wifiStray));
+    const QString blueStray = stray(rig.blueSince(from), oneOf({BlueSent, Unreadable}));
+    QVERIFY2(blueStray.isEmpty(), qPrintable(blueStray));
+    checkBooks(rig, from, On);
+
+    const Rig::Mark after = rig.mark();
+    QVERIFY(rig.writeRequest(TurnOn));
+    expectBothSending(rig);
+    QVERIFY(rig.removeRequest());
+    checkBooks(rig, after, On);
+}
+
+// A producer that rewrites the file in place: the reader may find it empty, half written or
+// whole, and must never forward anything but a whole command.
+void tst_Faults::fileRewrittenWhileRead()
+{
+    Rig rig;
+    QVERIFY(rig.start());
+    const Rig::Mark from = rig.mark();
+
+    const int fd = ::open(QFile::encodeName(rig.requestPath()).constData(),
+                          O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    QVERIFY(fd >= 0);
+    Producer producer([fd](int round) {
+        const QByteArray *halves = round % 2 == 0 ? TurnOnHalves : TurnOffHalves;
+        if (::ftruncate(fd, 0) == 0 && ::pwrite(fd, halves[0].constData(), 4, 0) == 4)
+            ::pwrite(fd, halves[1].constData(), 4, 4);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    QVERIFY(runUntil([&] {
+        return producer.rounds() >= 1000 && rig.wifiSince(from).count(WifiSent) >= 20 &&
+               rig.blueSince(from).count(BlueSent) >= 20;
+    }));
+    producer.stop();
+    ::close(fd);
+    QVERIFY(rig.removeRequest());
+    QVERIFY(rig.catchUp());
+
+    const QString wifiStray = stray(rig.wifiSince(from), oneOf({WifiSent}));
+    QVERIFY2(wifiStray.isEmpty(), qPrintable(wifiStray));
+    const QString blueStray = stray(rig.blueSince(from), oneOf({BlueSent}));
+    QVERIFY2(blueStray.isEmpty(), qPrintable(blueStray));
+    // A file caught empty or half written holds no whole request: success without a send.
+    const QList<QNetworkDatagram> datagrams = rig.datagramsSince(from);
+    QVERIFY(datagrams.size() <= rig.wifiSince(from).count(WifiSent));
+    for (const QNetworkDatagram &datagram : datagrams)
+        QVERIFY2(datagram.data() == On || datagram.data() == Off, datagram.data().toHex().data());
+    const QByteArray serial = rig.serialSince(from);
+    QCOMPARE(serial.size() % On.size(), 0);
+    QVERIFY(serial.size() / On.size() <= rig.blueSince(from).count(BlueSent));
+    for (qsizetype at = 0; at < serial.size(); at += On.size()) {
+        const QByteArray command = serial.mid(at, On.size());
+        QVERIFY2(command == On || command == Off, command.toHex().data());
+    }
+
+    const Rig::Mark after = rig.mark();
+    QVERIFY(rig.writeRequest(TurnOff));
+    expectBothSending(rig);
+    QVERIFY(rig.removeRequest());
+    checkBooks(rig, after, Off);
+}
+
+void tst_Faults::unreadableFile_data()
+{
+    QTest::addColumn<bool>("readError");
+
+    QTest::newRow("no permission") << false;
+    QTest::newRow("read error") << true;
+}
+
+void tst_Faults::unreadableFile()
+{
+    QFETCH(bool, readError);
+    Rig rig;
+    QVERIFY(rig.start());
+    QVERIFY(rig.writeRequest(TurnOn));
+    expectBothSending(rig);
+
+    const QByteArray path = QFile::encodeName(rig.requestPath());
+    const Rig::Mark from = rig.mark();
+    {
+        std::optional<Unprivileged> user;
+        if (readError) {
+            // Reading the process's own memory at address 0 fails with EIO, even for root.
+            QVERIFY(rig.removeRequest());
+            QCOMPARE(::symlink("/proc/self/mem", path.constData()), 0);
+        } else {
+            QCOMPARE(::chmod(QFile::encodeName(rig.directory()).constData(), 0755), 0);
+            if (::geteuid() == 0)
+                QCOMPARE(::chown(path.constData(), Nobody, Nobody), 0);
+            QCOMPARE(::chmod(path.constData(), 0), 0);
+            user.emplace();
+        }
+        QVERIFY(runUntil([&] {
+            return rig.wifiSince(from).count(Unreadable) >= 5 &&
+                   rig.blueSince(from).count(Unreadable) >= 5;
+        }));
+        QVERIFY(rig.catchUp());
+        const QString wifiStray = stray(rig.wifiSince(from), oneOf({Unreadable}));
+        QVERIFY2(wifiStray.isEmpty(), qPrintable(wifiStray));
+        const QString blueStray = stray(rig.blueSince(from), oneOf({Unreadable}));
+        QVERIFY2(blueStray.isEmpty(), qPrintable(blueStray));
+        QCOMPARE(rig.datagramsSince(from).size(), 0);
+        QCOMPARE(rig.serialSince(from), QByteArray());
+
+        if (readError) {
+            QVERIFY(rig.removeRequest());
+            QVERIFY(rig.writeRequest(TurnOn));
+        } else {
+            QCOMPARE(::chmod(path.constData(), 0644), 0);
+        }
+        expectBothSending(rig);
+    }
+    QVERIFY(rig.removeRequest());
+    checkBooks(rig, from, On);
+}
+
+void tst_Faults::notAFile_data()
+{
+    QTest::addColumn<Other>("other");
+
+    QTest::newRow("directory") << Other::Directory;
+    QTest::newRow("FIFO without writer") << Other::Fifo;
+    QTest::newRow("link to FIFO") << Other::LinkToFifo;
+}
+
+// Nothing under the name is a request: no line, no send, and the windows keep polling.
+void tst_Faults::notAFile()
+{
+    QFETCH(Other, other);
+    Rig rig;
+    QVERIFY(rig.start());
+    QVERIFY(putInPlace(rig, other));
+    const Rig::Mark from = rig.mark();
+
+    waitForTicks(rig, 200);
+    QVERIFY(rig.catchUp());
+    QCOMPARE(rig.wifiSince(from), QStringList());
+    QCOMPARE(rig.blueSince(from), QStringList());
+    QCOMPARE(rig.datagramsSince(from).size(), 0);
+    QCOMPARE(rig.serialSince(from), QByteArray());
+
+    QVERIFY(rig.removeRequest());
+    QVERIFY(rig.writeRequest(TurnOn));
+    expectBothSending(rig);
+    QVERIFY(rig.removeRequest());
+    checkBooks(rig, from, On);
+}
+
+// The Bluetooth link drops while commands are going out, and later a new link appears under the
+// same device path.
+void tst_Faults::serialLineDropsAndReturns()
+{
+    Rig rig;
+    QVERIFY(rig.start());
+    QVERIFY(rig.writeRequest(TurnOn));
+    expectBothSending(rig);
+
+    const Rig::Mark dropped = rig.mark();
+    rig.pty().closeMaster();
+    QVERIFY(runUntil([&] {
+        return rig.blueSince(dropped).size() >= 20 && rig.wifiSince(dropped).count(WifiSent) >= 10;
+    }));
+    const QString blueStray = stray(rig.blueSince(dropped), isFailure);
+    QVERIFY2(blueStray.isEmpty(), qPrintable(blueStray));
+    const QString first = rig.blueSince(dropped).at(1);
+    QVERIFY2(first.contains(rig.devicePath()), qPrintable(first));
+    const QString wifiStray = stray(rig.wifiSince(dropped), oneOf({WifiSent}));
+    QVERIFY2(wifiStray.isEmpty(), qPrintable(wifiStray));
+
+    QVERIFY(rig.replacePty());
+    const Rig::Mark back = rig.mark();
+    expectBothSending(rig);
+    QVERIFY(rig.removeRequest());
+    checkBooks(rig, back, On);
+    const QString backStray = stray(rig.blueSince(back), oneOf({BlueSent}));
+    QVERIFY2(backStray.isEmpty(), qPrintable(backStray));
+}
+
+void tst_Faults::destinationWithoutListener_data()
+{
+    QTest::addColumn<QString>("host");
+
+    QTest::newRow("own port") << u"127.0.0.1"_qs;
+    QTest::newRow("other loopback address") << u"127.0.0.2"_qs;
+}
+
+// With nobody listening the datagrams land on the window's own socket, bound to every address at
+// port P, so nothing reports the loss; a listener that binds later gets them without any action.
+void tst_Faults::destinationWithoutListener()
+{
+    QFETCH(QString, host);
+    Rig rig;
+    QVERIFY(rig.start(host, std::nullopt));
+    QVERIFY(rig.writeRequest(TurnOn));
+    const Rig::Mark unheard = rig.mark();
+    QVERIFY(runUntil([&] { return rig.wifiSince(unheard).count(WifiSent) >= 20; }));
+    const QString unheardStray = stray(rig.wifiSince(unheard), oneOf({WifiSent}));
+    QVERIFY2(unheardStray.isEmpty(), qPrintable(unheardStray));
+
+    QVERIFY(rig.listen(QHostAddress(host)));
+    const Rig::Mark heard = rig.mark();
+    expectBothSending(rig);
+    QVERIFY(rig.removeRequest());
+    checkBooks(rig, heard, On);
+    QVERIFY(rig.wifiTimer()->isActive());
+}
+
+QTEST_MAIN(tst_Faults)
+#include "tst_faults.moc"
