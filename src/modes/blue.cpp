@@ -2,7 +2,6 @@
 
 #include "facilities.h"
 #include "polltimer.h"
-#include "requestwatch.h"
 
 #include <QLabel>
 #include <QSerialPort>
@@ -14,12 +13,11 @@ constexpr TwipsRect Label1{1080, 1320, 1815, 495};
 
 blue::blue(const QString &directory, const QStringList &devices, QWidget *parent)
     : PrintWindow(parent)
-    , m_directory(directory)
     , Label1(new QLabel(QStringLiteral("服务器已经启动！"), this))
     , Timer1(new PollTimer(this))
     , MSComm1(new QSerialPort(this))
     , m_transport(MSComm1, devices)
-    , m_watch(new RequestWatch(directory, this))
+    , m_poller(directory, *this, m_transport, QStringLiteral("发送成功"), Timer1)
 {
     setObjectName(QStringLiteral("blue"));
     setWindowTitle(QStringLiteral("蓝牙模式"));
@@ -33,14 +31,6 @@ blue::blue(const QString &directory, const QStringList &devices, QWidget *parent
     MSComm1->setObjectName(QStringLiteral("MSComm1"));
 
     Timer1->start();
-
-    connect(Timer1, &PollTimer::timeout, this, [this] {
-        pollOnce(m_directory, *this, m_transport, QStringLiteral("发送成功"));
-        // With no request to serve, the timer rests until the directory changes.
-        if (m_watch->isWatching() && !m_watch->requestPresent())
-            Timer1->rest();
-    });
-    connect(m_watch, &RequestWatch::mayHaveAppeared, Timer1, &PollTimer::wake);
 }
 
 void blue::report(const QString &line)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "pollcycle.h"
+#include "poller.h"
 #include "printwindow.h"
 #include "serialtransport.h"
 
@@ -11,7 +12,6 @@
 class QLabel;
 class QSerialPort;
 class PollTimer;
-class RequestWatch;
 
 // The Bluetooth mode: polls for requests from the moment it is shown, writes each command to the
 // serial line and prints its status lines on the window.
@@ -24,10 +24,9 @@ public:
 private:
     void report(const QString &line) override;
 
-    const QString m_directory;
     QLabel *Label1;
     PollTimer *Timer1;
     QSerialPort *MSComm1;
     SerialTransport m_transport;
-    RequestWatch *m_watch;
+    Poller m_poller;
 };

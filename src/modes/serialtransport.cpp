@@ -55,11 +55,7 @@ bool SerialTransport::send(const QString &command)
     if (!readyForMore())
         return fail(QStringLiteral("串口忙，本次未发送"));
 
-    if (command != m_command) {
-        m_command = command;
-        m_bytes = m_gbk.encode(command);
-    }
-    m_port->write(m_bytes);
+    m_port->write(m_bytes.of(command));
     if (!m_port->flush() || m_port->error() != QSerialPort::NoError) {
         m_port->close();
         return fail(QStringLiteral("串口 %1 写入失败，设备可能已断开").arg(m_device));

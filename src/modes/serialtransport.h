@@ -3,7 +3,6 @@
 #include "gbk.h"
 #include "pollcycle.h"
 
-#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -31,8 +30,6 @@ private:
     QSerialPort *m_port;
     QStringList m_devices;
     QString m_device;
-    Gbk m_gbk;
-    QString m_command;
-    QByteArray m_bytes;
+    CommandBytes m_bytes;
     QString m_error;
 };

@@ -32,12 +32,9 @@ bool UdpTransport::send(const QString &command)
 {
     if (command.isEmpty())
         return true;
-    if (command != m_lastCommand) {
-        m_lastBytes = m_gbk.encode(command);
-        m_lastCommand = command;
-    }
-    const qint64 written = m_socket.writeDatagram(m_lastBytes, m_destination, m_port);
-    if (written == m_lastBytes.size())
+    const QByteArray &bytes = m_bytes.of(command);
+    const qint64 written = m_socket.writeDatagram(bytes, m_destination, m_port);
+    if (written == bytes.size())
         return true;
     m_error = written < 0 ? reason(m_socket.error()) : QStringLiteral("只发出了部分数据");
     return false;

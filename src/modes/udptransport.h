@@ -4,7 +4,6 @@
 #include "pollcycle.h"
 
 #include <QAbstractSocket>
-#include <QByteArray>
 #include <QHostAddress>
 #include <QString>
 
@@ -33,11 +32,8 @@ public:
 
 private:
     QUdpSocket &m_socket;
-    const Gbk m_gbk;
     quint16 m_port = 0;
     QHostAddress m_destination;
-    // The file usually holds the same request for many ticks; encode it once.
-    QString m_lastCommand;
-    QByteArray m_lastBytes;
+    CommandBytes m_bytes;
     QString m_error;
 };

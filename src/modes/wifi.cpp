@@ -2,7 +2,6 @@
 
 #include "facilities.h"
 #include "polltimer.h"
-#include "requestwatch.h"
 
 #include <QHostInfo>
 #include <QListWidget>
@@ -62,13 +61,12 @@ std::optional<QHostAddress> firstIPv4(const QList<QHostAddress> &addresses)
 
 wifi::wifi(const QString &directory, QWidget *parent)
     : QWidget(parent)
-    , m_directory(directory)
     , serverlog(new QListWidget(this))
     , s(new QPushButton(QStringLiteral("开始安装"), this))
     , jiance(new PollTimer(this))
     , Winsock1(new QUdpSocket(this))
     , m_transport(*Winsock1)
-    , m_watch(new RequestWatch(directory, this))
+    , m_poller(directory, *this, m_transport, QStringLiteral("服务器发送成功"), jiance)
 {
     setObjectName(QStringLiteral("wifi"));
     setWindowTitle(QStringLiteral("WiFi模式"));
@@ -86,13 +84,6 @@ wifi::wifi(const QString &directory, QWidget *parent)
     serverlog->setUniformItemSizes(true);
 
     connect(s, &QPushButton::clicked, this, &wifi::setupSequence);
-    connect(jiance, &PollTimer::timeout, this, [this] {
-        pollOnce(m_directory, *this, m_transport, QStringLiteral("服务器发送成功"));
-        // With no request to serve, the timer rests until the directory changes.
-        if (m_watch->isWatching() && !m_watch->requestPresent())
-            jiance->rest();
-    });
-    connect(m_watch, &RequestWatch::mayHaveAppeared, jiance, &PollTimer::wake);
 }
 
 void wifi::report(const QString &line)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "pollcycle.h"
+#include "poller.h"
 #include "udptransport.h"
 
 #include <QCoreApplication>
@@ -11,7 +12,6 @@ class QListWidget;
 class QPushButton;
 class PollTimer;
 class QUdpSocket;
-class RequestWatch;
 
 // The Wi-Fi mode: after the user gives a port and a destination, every request found in
 // "api.txt" goes out as one UDP datagram, and each step is logged in the list.
@@ -29,11 +29,10 @@ private:
     // Frees the port and leaves the window ready for another click on "开始安装".
     void abandonSetup(const QString &line);
 
-    const QString m_directory;
     QListWidget *serverlog;
     QPushButton *s;
     PollTimer *jiance;
     QUdpSocket *Winsock1;
     UdpTransport m_transport;
-    RequestWatch *m_watch;
+    Poller m_poller;
 };

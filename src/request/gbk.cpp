@@ -43,6 +43,15 @@ QByteArray Gbk::encode(QStringView text) const
     return m_encoder.encode(text);
 }
 
+const QByteArray &CommandBytes::of(const QString &command)
+{
+    if (command != m_command) {
+        m_bytes = m_gbk.encode(command);
+        m_command = command;
+    }
+    return m_bytes;
+}
+
 QString Gbk::decode(QByteArrayView bytes) const
 {
     if (m_codec)

@@ -32,3 +32,15 @@ private:
     mutable QStringDecoder m_decoder;
     QTextCodec *m_codec = nullptr;
 };
+
+// The GBK bytes of a command, remembered for the next call: the request file usually holds the
+// same request for many ticks, and the transports send it once a millisecond.
+class CommandBytes {
+public:
+    const QByteArray &of(const QString &command);
+
+private:
+    Gbk m_gbk;
+    QString m_command;
+    QByteArray m_bytes;
+};

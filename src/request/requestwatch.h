@@ -14,13 +14,11 @@ public:
 
     // False where the system cannot watch the directory: then there is no telling when to wake.
     bool isWatching() const { return !m_watcher.directories().isEmpty(); }
-    bool requestPresent() const;
 
 signals:
     // Something was created, removed, renamed or changed in the directory.
     void mayHaveAppeared();
 
 private:
-    QString m_directory;
     QFileSystemWatcher m_watcher;
 };

@@ -1,0 +1,50 @@
+#include "poller.h"
+#include "polltimer.h"
+#include "support.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+// The timer rests exactly while there is no request to serve, and wakes to serve one.
+class TestPoller : public QObject {
+    Q_OBJECT
+
+private slots:
+    void restsWhileAbsentAndServesOnceWoken()
+    {
+        QTemporaryDir dir;
+        Recorder recorder;
+        PollTimer timer;
+        Poller poller(dir.path(), recorder, recorder, u"服务器发送成功"_qs, &timer);
+        timer.start();
+        QTRY_VERIFY(timer.isResting());
+        QCOMPARE(recorder.events, QStringList());
+
+        // A directory under the name is no request: the timer goes on resting.
+        QVERIFY(QDir(dir.path()).mkdir(u"api.txt"_qs));
+        QTest::qWait(3 * PollTimer::RestInterval);
+        QVERIFY(timer.isResting());
+        QCOMPARE(recorder.events, QStringList());
+        QVERIFY(QDir(dir.filePath(u"api.txt"_qs)).removeRecursively());
+
+        QVERIFY(writeBytes(dir.filePath(u"api.txt"_qs), "\xB4\xF2\xBF\xAA\xBF\xD5\xB5\xF7"));
+        QTRY_VERIFY(recorder.events.size() >= 6);
+        QVERIFY(!timer.isResting());
+        QCOMPARE(recorder.events.mid(0, 3),
+                 QStringList({u"report:监测到有人向服务器发送请求，已接受"_qs, u"send:空调=启动"_qs,
+                              u"report:服务器发送成功"_qs}));
+
+        // A failing transport still reports, so the timer keeps its 1 ms beat.
+        recorder.sendSucceeds = false;
+        recorder.events.clear();
+        QTRY_VERIFY(recorder.events.size() >= 6);
+        QVERIFY(!timer.isResting());
+
+        QVERIFY(QFile::remove(dir.filePath(u"api.txt"_qs)));
+        QTRY_VERIFY(timer.isResting());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPoller)
+#include "tst_poller.moc"
