@@ -25,11 +25,16 @@ SerialTransport::SerialTransport(QSerialPort *port, const QStringList &devices)
     : m_port(port)
     , m_devices(devices)
 {
-    m_port->setBaudRate(QSerialPort::Baud9600);
-    m_port->setDataBits(QSerialPort::Data8);
-    m_port->setParity(QSerialPort::NoParity);
-    m_port->setStopBits(QSerialPort::OneStop);
-    m_port->setFlowControl(QSerialPort::NoFlowControl);
+    setLine(*m_port);
+}
+
+void SerialTransport::setLine(QSerialPort &port)
+{
+    port.setBaudRate(QSerialPort::Baud9600);
+    port.setDataBits(QSerialPort::Data8);
+    port.setParity(QSerialPort::NoParity);
+    port.setStopBits(QSerialPort::OneStop);
+    port.setFlowControl(QSerialPort::NoFlowControl);
 }
 
 QStringList SerialTransport::defaultDevices()

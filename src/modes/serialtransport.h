@@ -18,6 +18,8 @@ public:
 
     // A Bluetooth serial link bound to rfcomm0, then USB serial modules, then the first UART.
     static QStringList defaultDevices();
+    // The line both ends agree on: 9600 baud, 8 data bits, no parity, 1 stop bit, no handshaking.
+    static void setLine(QSerialPort &port);
 
     bool send(const QString &command) override;
     QString errorString() const override { return m_error; }

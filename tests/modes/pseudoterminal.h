@@ -15,6 +15,9 @@ public:
         char name[256] = {};
         if (::openpty(&m_master, &m_slave, name, nullptr, nullptr) == 0) {
             ::fcntl(m_master, F_SETFL, O_NONBLOCK);
+            // A child process must not keep the far side open after closeMaster().
+            ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
+            ::fcntl(m_slave, F_SETFD, FD_CLOEXEC);
             m_slavePath = QString::fromLocal8Bit(name);
         }
     }
@@ -40,6 +43,12 @@ public:
         while (m_master >= 0 && (count = ::read(m_master, buffer, sizeof buffer)) > 0)
             bytes.append(buffer, count);
         return bytes;
+    }
+
+    // Bytes arriving from the far side, as an appliance would send them.
+    bool write(const QByteArray &bytes)
+    {
+        return m_master >= 0 && ::write(m_master, bytes.constData(), bytes.size()) == bytes.size();
     }
 
     // The far side goes away, as when a Bluetooth link drops.
