@@ -27,6 +27,7 @@ blue::blue(const QString &directory, const QStringList &devices, QWidget *parent
     Label1->setGeometry(Geometry::Label1.pixels());
     // The label hides whatever is printed beneath it rather than mixing with it.
     Label1->setAutoFillBackground(true);
+    Label1->setAccessibleName(Label1->text());
     Timer1->setObjectName(QStringLiteral("Timer1"));
     MSComm1->setObjectName(QStringLiteral("MSComm1"));
 

@@ -79,6 +79,8 @@ wifi::wifi(const QString &directory, QWidget *parent)
     jiance->setObjectName(QStringLiteral("jiance"));
     Winsock1->setObjectName(QStringLiteral("Winsock1"));
     setTabOrder(serverlog, s);
+    serverlog->setAccessibleName(QStringLiteral("serverlog"));
+    s->setAccessibleName(s->text());
 
     // Every line has the same height; saying so spares the list measuring each one.
     serverlog->setUniformItemSizes(true);

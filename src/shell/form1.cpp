@@ -25,6 +25,8 @@ Form1::Form1(QWidget *parent)
     Command2->setObjectName(QStringLiteral("Command2"));
     Command2->setGeometry(Geometry::Command2.pixels());
     setTabOrder(Command1, Command2);
+    Command1->setAccessibleName(Command1->text());
+    Command2->setAccessibleName(Command2->text());
 
     connect(Command1, &QPushButton::clicked, this, [] { showWindow<setup>(); });
     connect(Command2, &QPushButton::clicked, this, &endProgram);

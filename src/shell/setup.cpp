@@ -51,6 +51,14 @@ setup::setup(QWidget *parent)
     Combo1->setEditText(QStringLiteral("1"));
     Combo1->setEnabled(false);
     setTabOrder(Command1, Command2);
+    Frame1->setAccessibleName(Frame1->title());
+    Command1->setAccessibleName(Command1->text());
+    Command2->setAccessibleName(Command2->text());
+    Frame2->setAccessibleName(Frame2->title());
+    Label1->setAccessibleName(Label1->text());
+    // The box has no caption of its own: the label beside it says what it shows.
+    Label1->setBuddy(Combo1);
+    Combo1->setAccessibleName(Label1->text());
 
     connect(Command1, &QPushButton::clicked, this, [] { showWindow<wifi>(); });
     connect(Command2, &QPushButton::clicked, this, [] { showWindow<blue>(); });
