@@ -1,9 +1,17 @@
 #include "requestwatch.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 RequestWatch::RequestWatch(const QString &directory, QObject *parent)
     : QObject(parent)
 {
-    m_watcher.addPath(directory);
+    QStringList directories{QDir::cleanPath(directory)};
+    const QString target = QFileInfo(directory + QStringLiteral("/api.txt")).symLinkTarget();
+    if (!target.isEmpty())
+        directories << QDir::cleanPath(QFileInfo(target).absolutePath());
+    directories.removeDuplicates();
+    m_watching = m_watcher.addPaths(directories).isEmpty();
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this,
             &RequestWatch::mayHaveAppeared);
 }
