@@ -9,6 +9,7 @@ packages=(
     libqt6svg6 qt6-qpa-plugins
     fonts-wqy-microhei
     xvfb xauth
+    dpkg-dev file desktop-file-utils
 )
 
 missing=()

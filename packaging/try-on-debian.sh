@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Installs the package on a fresh Debian 12 (a debootstrap chroot, made once into
+# build-chroot/bookworm and copied for each try) and checks that it is usable there: the
+# dependencies resolve without recommended packages, the request directory belongs to the group
+# morvane, a member of the group can write a request that the installed server reads, and both
+# programs start. Run as root after scripts/package.sh; needs debootstrap and the network.
+set -euo pipefail
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+deb=$(ls "$top"/build-package/morvane_*.deb)
+base=$top/build-chroot/bookworm
+root=$top/build-chroot/try
+
+command -v debootstrap >/dev/null || apt-get install -y --no-install-recommends debootstrap
+[ -d "$base" ] || debootstrap --variant=minbase bookworm "$base" http://deb.debian.org/debian
+
+rm -rf "$root"
+cp -a "$base" "$root"
+cp /etc/resolv.conf "$root/etc/"
+cp "$deb" "$root/tmp/"
+mount -t proc proc "$root/proc"
+trap 'umount "$root/proc"' EXIT
+
+in_root() { chroot "$root" "$@"; }
+in_root apt-get update -q
+DEBIAN_FRONTEND=noninteractive in_root apt-get install -y -q --no-install-recommends \
+    "/tmp/$(basename "$deb")"
+
+in_root useradd -m -G morvane writer
+in_root useradd -m desk
+in_root stat -c '%U:%G %A %n' /var/lib/morvane /usr/lib/morvane/server
+in_root readlink /usr/lib/morvane/api.txt /usr/bin/morvane-server
+in_root runuser -u writer -- sh -c \
+    'printf "打开空调\r\n" | iconv -f UTF-8 -t GBK > /var/lib/morvane/api.txt'
+in_root runuser -u desk -- head -c 8 /usr/lib/morvane/api.txt | od -An -tx1
+if in_root runuser -u desk -- sh -c ': > /usr/lib/morvane/api.txt' 2>/dev/null; then
+    echo "a user outside the group could write the request" >&2
+    exit 1
+fi
+
+in_root morvane-listener --help | head -1
+status=0
+in_root runuser -u desk -- env QT_QPA_PLATFORM=offscreen timeout 3 morvane-server || status=$?
+[ "$status" -eq 124 ] || { echo "morvane-server ended with $status" >&2; exit 1; }
+echo "morvane installs and runs on a fresh Debian 12"
