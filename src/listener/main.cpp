@@ -3,10 +3,16 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <cstdio>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <QSocketNotifier>
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 namespace {
 enum ExitCode { Ended = 0, Failed = 1, Misused = 2 };
@@ -45,6 +51,21 @@ int misused(const QString &why)
     return Misused;
 }
 
+// Ctrl-C and kill end the event loop instead of the process, so that whatever the serial line left
+// unfinished is still printed and the port is closed properly.
+#ifdef Q_OS_WIN
+BOOL WINAPI onConsoleEvent(DWORD)
+{
+    QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
+                              Qt::QueuedConnection);
+    return TRUE;
+}
+
+void quitOnSignals(QCoreApplication &)
+{
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+#else
 int signalPair[2] = {-1, -1};
 
 void onSignal(int)
@@ -53,8 +74,6 @@ void onSignal(int)
     [[maybe_unused]] const auto written = ::write(signalPair[1], &signalled, 1);
 }
 
-// Ctrl-C and kill end the event loop instead of the process, so that whatever the serial line left
-// unfinished is still printed and the port is closed properly.
 void quitOnSignals(QCoreApplication &app)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPair) != 0)
@@ -68,6 +87,7 @@ void quitOnSignals(QCoreApplication &app)
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
 }
+#endif
 } // namespace
 
 int main(int argc, char *argv[])
@@ -105,7 +125,7 @@ int main(int argc, char *argv[])
         return misused(QStringLiteral("请用 --udp 给出端口，或用 --serial 给出串口设备。"));
 
     QFile out;
-    out.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
+    out.open(fileno(stdout), QIODevice::WriteOnly | QIODevice::Unbuffered);
     Listener listener(&out);
 
     if (parser.isSet(udp)) {

@@ -75,6 +75,18 @@ private:
     QString m_error;
 };
 
+// A listener started on one end of a pseudo-terminal; the test writes to the other end.
+struct OnTheLine {
+    explicit OnTheLine(const QStringList &moreArguments = {})
+        : listener(QStringList{QStringLiteral("--serial"), line.slavePath()} + moreArguments)
+    {
+    }
+    bool ready() { return line.isValid() && listener.waitUntilReady(); }
+
+    PseudoTerminal line;
+    ListenerProcess listener;
+};
+
 QList<QStringList> from(const QString &origin, const QStringList &texts)
 {
     QList<QStringList> lines;
@@ -104,10 +116,7 @@ private slots:
         QVERIFY(server.send(u"近光灯=启动"_qs));
         QUdpSocket stranger;
         QVERIFY(stranger.bind(QHostAddress::LocalHost, 0));
-        stranger.writeDatagram(QByteArray("\xFF\x00"
-                                          "ab",
-                                          4),
-                               QHostAddress::LocalHost, port);
+        stranger.writeDatagram(QByteArray::fromHex("FF006162"), QHostAddress::LocalHost, port);
 
         QVERIFY(listener.waitForLines(4));
         auto expected = from(QStringLiteral("127.0.0.1:%1").arg(port),
@@ -119,10 +128,9 @@ private slots:
 
     void splitsBackToBackSerialCommands()
     {
-        PseudoTerminal line;
-        QVERIFY(line.isValid());
-        ListenerProcess listener({QStringLiteral("--serial"), line.slavePath()});
-        QVERIFY(listener.waitUntilReady());
+        OnTheLine serial;
+        QVERIFY(serial.ready());
+        auto &[line, listener] = serial;
 
         const QByteArray stream =
             AirConditionerOn + TelevisionOff + "\x01\x02" + HighBeamOn + AirConditionerOn;
@@ -141,10 +149,9 @@ private slots:
 
     void showsBytesWithoutEndingOnceTheLineIsQuiet()
     {
-        PseudoTerminal line;
-        QVERIFY(line.isValid());
-        ListenerProcess listener({QStringLiteral("--serial"), line.slavePath()});
-        QVERIFY(listener.waitUntilReady());
+        OnTheLine serial;
+        QVERIFY(serial.ready());
+        auto &[line, listener] = serial;
 
         QVERIFY(line.write(TelevisionOff + AirConditionerOn.first(6)));
         QVERIFY(listener.waitForLines(2));
@@ -155,12 +162,9 @@ private slots:
 
     void ctrlCPrintsWhatIsLeftAndEndsCleanly()
     {
-        PseudoTerminal line;
-        QVERIFY(line.isValid());
-        const quint16 port = freePort();
-        ListenerProcess listener({QStringLiteral("--serial"), line.slavePath(),
-                                  QStringLiteral("--udp"), QString::number(port)});
-        QVERIFY(listener.waitUntilReady());
+        OnTheLine serial({QStringLiteral("--udp"), QString::number(freePort())});
+        QVERIFY(serial.ready());
+        auto &[line, listener] = serial;
 
         QVERIFY(line.write("xyz"));
         listener.signal(SIGINT);
@@ -173,10 +177,9 @@ private slots:
 
     void endsWhenTheSerialLineGoesAway()
     {
-        PseudoTerminal line;
-        QVERIFY(line.isValid());
-        ListenerProcess listener({QStringLiteral("--serial"), line.slavePath()});
-        QVERIFY(listener.waitUntilReady());
+        OnTheLine serial;
+        QVERIFY(serial.ready());
+        auto &[line, listener] = serial;
 
         line.closeMaster();
         QVERIFY(listener.waitForExit());
