@@ -1,4 +1,5 @@
 #include "listener.h"
+#include "udptransport.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -129,19 +130,18 @@ int main(int argc, char *argv[])
     Listener listener(&out);
 
     if (parser.isSet(udp)) {
-        bool ok = false;
-        const uint port = parser.value(udp).trimmed().toUInt(&ok);
-        if (!ok || port < 1 || port > 65535)
+        const std::optional<quint16> port = UdpTransport::portFrom(parser.value(udp));
+        if (!port)
             return misused(QStringLiteral("端口无效：%1（应为 1 到 65535 之间的整数）")
                                .arg(parser.value(udp)));
         const QHostAddress host(parser.value(address).trimmed());
         if (host.isNull())
             return misused(QStringLiteral("地址无效：%1").arg(parser.value(address)));
-        if (!listener.listenUdp(host, quint16(port))) {
+        if (!listener.listenUdp(host, *port)) {
             tell(listener.errorString());
             return Failed;
         }
-        tell(QStringLiteral("正在 %1 端口 %2 上接收 UDP 命令").arg(host.toString()).arg(port));
+        tell(QStringLiteral("正在 %1 端口 %2 上接收 UDP 命令").arg(host.toString()).arg(*port));
     } else if (parser.isSet(address)) {
         return misused(QStringLiteral("--address 只用于 --udp。"));
     }

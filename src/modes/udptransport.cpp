@@ -40,6 +40,20 @@ bool UdpTransport::send(const QString &command)
     return false;
 }
 
+std::optional<quint16> UdpTransport::portFrom(const QString &typed)
+{
+    const QString text = typed.normalized(QString::NormalizationForm_KC).trimmed();
+    for (const QChar c : text) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+    }
+    bool ok = false;
+    const uint port = text.toUInt(&ok);
+    if (!ok || port < 1 || port > 65535)
+        return std::nullopt;
+    return quint16(port);
+}
+
 QString UdpTransport::reason(QAbstractSocket::SocketError error)
 {
     switch (error) {

@@ -6,6 +6,7 @@
 #include <QAbstractSocket>
 #include <QHostAddress>
 #include <QString>
+#include <optional>
 
 class QUdpSocket;
 
@@ -26,6 +27,10 @@ public:
     // An empty command puts nothing on the wire and counts as sent.
     bool send(const QString &command) override;
     QString errorString() const override { return m_error; }
+
+    // A port as a person types it: surrounding spaces ignored, full-width digits from a Chinese
+    // input method accepted; nothing unless it is a whole number from 1 to 65535.
+    static std::optional<quint16> portFrom(const QString &typed);
 
     // Short Chinese reason for a socket error; the user never sees the toolkit's English texts.
     static QString reason(QAbstractSocket::SocketError error);

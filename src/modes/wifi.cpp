@@ -22,20 +22,6 @@ QString normalisedReply(const QString &reply)
     return reply.normalized(QString::NormalizationForm_KC).trimmed();
 }
 
-std::optional<quint16> portFrom(const QString &reply)
-{
-    const QString text = normalisedReply(reply);
-    for (const QChar c : text) {
-        if (c < u'0' || c > u'9')
-            return std::nullopt;
-    }
-    bool ok = false;
-    const uint port = text.toUInt(&ok);
-    if (!ok || port < 1 || port > 65535)
-        return std::nullopt;
-    return quint16(port);
-}
-
 // Addresses are taken as they stand: only a host name goes to the resolver.
 QHostInfo lookUp(const QString &host)
 {
@@ -104,7 +90,7 @@ void wifi::setupSequence()
     report(QStringLiteral("正在配置端口"));
 
     const std::optional<quint16> port =
-        portFrom(inputBox(this, QStringLiteral("输入通讯端口（整数,最好大于1000")));
+        UdpTransport::portFrom(inputBox(this, QStringLiteral("输入通讯端口（整数,最好大于1000")));
     if (!port) {
         abandonSetup(
             QStringLiteral("端口无效：请输入 1 到 65535 之间的整数，然后重新点击“开始安装”"));

@@ -1,4 +1,5 @@
 #include "modes/pseudoterminal.h"
+#include "modes/udplistener.h"
 #include "udptransport.h"
 
 #include <QProcess>
@@ -12,13 +13,6 @@ const QByteArray AirConditionerOn = QByteArray::fromHex("BFD5B5F73DC6F4B6AF");
 const QByteArray TelevisionOff = QByteArray::fromHex("B5E7CAD33DB9D8B1D5");
 const QByteArray HighBeamOn = QByteArray::fromHex("BDFCB9E2B5C63DC6F4B6AF");
 constexpr int Patience = 30000;
-
-quint16 freePort()
-{
-    QUdpSocket probe;
-    probe.bind(QHostAddress::LocalHost, 0);
-    return probe.localPort();
-}
 
 // morvane-listener as a user starts it, read line by line from its standard output.
 class ListenerProcess {

@@ -1,3 +1,4 @@
+#include "udplistener.h"
 #include "udptransport.h"
 
 #include <QNetworkDatagram>
@@ -7,14 +8,6 @@
 namespace {
 const QByteArray AirConditionerOn("\xBF\xD5\xB5\xF7\x3D\xC6\xF4\xB6\xAF");
 const QByteArray AirConditionerOff("\xBF\xD5\xB5\xF7\x3D\xB9\xD8\xB1\xD5");
-const QByteArray Sentinel("sentinel");
-
-quint16 freePort()
-{
-    QUdpSocket probe;
-    probe.bind(QHostAddress::LocalHost, 0);
-    return probe.localPort();
-}
 
 bool hasAsciiLetter(const QString &text)
 {
@@ -24,36 +17,6 @@ bool hasAsciiLetter(const QString &text)
     }
     return false;
 }
-
-// An appliance program on this machine, sharing port P with the transport.
-class Listener {
-public:
-    explicit Listener(quint16 port)
-    {
-        QVERIFY(m_socket.bind(QHostAddress::LocalHost, port,
-                              QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
-    }
-
-    // Everything that arrived before a datagram sent now from elsewhere: loopback keeps order.
-    QList<QNetworkDatagram> receiveAll()
-    {
-        QUdpSocket other;
-        other.writeDatagram(Sentinel, QHostAddress::LocalHost, m_socket.localPort());
-        QList<QNetworkDatagram> received;
-        while (received.isEmpty() || received.last().data() != Sentinel) {
-            if (!m_socket.hasPendingDatagrams() && !m_socket.waitForReadyRead(30000))
-                break;
-            while (m_socket.hasPendingDatagrams())
-                received.append(m_socket.receiveDatagram());
-        }
-        if (!received.isEmpty() && received.last().data() == Sentinel)
-            received.removeLast();
-        return received;
-    }
-
-private:
-    QUdpSocket m_socket;
-};
 } // namespace
 
 class tst_UdpTransport : public QObject {
@@ -67,7 +30,8 @@ private slots:
 void tst_UdpTransport::sendsEachCommandAsItsGbkBytes()
 {
     const quint16 port = freePort();
-    Listener listener(port);
+    UdpListener listener(port);
+    QVERIFY(listener.isBound());
     QUdpSocket socket;
     UdpTransport transport(socket);
     QVERIFY(transport.bind(port));
@@ -79,7 +43,8 @@ void tst_UdpTransport::sendsEachCommandAsItsGbkBytes()
     for (const QString &command : commands)
         QVERIFY(transport.send(command));
 
-    const QList<QNetworkDatagram> received = listener.receiveAll();
+    QVERIFY(listener.catchUp());
+    const QList<QNetworkDatagram> &received = listener.received;
     QCOMPARE(received.size(), 4);
     const QList<QByteArray> expected = {AirConditionerOn, AirConditionerOn, AirConditionerOff,
                                         AirConditionerOn};
@@ -92,7 +57,8 @@ void tst_UdpTransport::sendsEachCommandAsItsGbkBytes()
 void tst_UdpTransport::failedSendGivesChineseReason()
 {
     const quint16 port = freePort();
-    Listener listener(port);
+    UdpListener listener(port);
+    QVERIFY(listener.isBound());
     QUdpSocket socket;
     UdpTransport transport(socket);
     QVERIFY(transport.bind(port));
@@ -104,7 +70,8 @@ void tst_UdpTransport::failedSendGivesChineseReason()
 
     // A failure does not spoil the next command.
     QVERIFY(transport.send(QStringLiteral("空调=启动")));
-    const QList<QNetworkDatagram> received = listener.receiveAll();
+    QVERIFY(listener.catchUp());
+    const QList<QNetworkDatagram> &received = listener.received;
     QCOMPARE(received.size(), 1);
     QCOMPARE(received[0].data(), AirConditionerOn);
 }

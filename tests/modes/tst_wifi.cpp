@@ -1,5 +1,6 @@
 #include "facilities.h"
 #include "polltimer.h"
+#include "udplistener.h"
 #include "wifi.h"
 
 #include <QFile>
@@ -33,14 +34,6 @@ const QString Sent = QStringLiteral("服务器发送成功");
 const QString BadPortLine =
     QStringLiteral("端口无效：请输入 1 到 65535 之间的整数，然后重新点击“开始安装”");
 const QByteArray AirConditionerOn("\xBF\xD5\xB5\xF7\x3D\xC6\xF4\xB6\xAF");
-const QByteArray Sentinel("sentinel");
-
-quint16 freePort()
-{
-    QUdpSocket probe;
-    probe.bind(QHostAddress::LocalHost, 0);
-    return probe.localPort();
-}
 
 // True when nothing else on this machine holds `port`, not even with address sharing.
 bool portIsFree(quint16 port)
@@ -117,35 +110,6 @@ void runSetup(wifi &window, const QStringList &answers)
     ScriptedInputBox box(answers);
     QTest::mouseClick(Controls(window).s, Qt::LeftButton);
 }
-
-// An appliance program on this machine listening on port P, shared with the window's socket.
-class Listener {
-public:
-    explicit Listener(quint16 port)
-    {
-        QVERIFY(m_socket.bind(QHostAddress::LocalHost, port,
-                              QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
-        QObject::connect(&m_socket, &QUdpSocket::readyRead, &m_socket, [this] {
-            while (m_socket.hasPendingDatagrams())
-                received.append(m_socket.receiveDatagram());
-        });
-    }
-
-    // Waits until everything sent before this call has arrived: a datagram sent now from
-    // elsewhere comes after all of it on loopback.
-    void catchUp()
-    {
-        QUdpSocket other;
-        other.writeDatagram(Sentinel, QHostAddress::LocalHost, m_socket.localPort());
-        QTRY_VERIFY_WITH_TIMEOUT(!received.isEmpty() && received.last().data() == Sentinel, 30000);
-        received.removeLast();
-    }
-
-    QList<QNetworkDatagram> received;
-
-private:
-    QUdpSocket m_socket;
-};
 
 void waitForTicks(PollTimer *timer, int ticks)
 {
@@ -421,7 +385,8 @@ void tst_Wifi::requestsGoOutAsDatagrams()
     QTemporaryDir dir;
     writeRequest(dir, "\xB4\xF2\xBF\xAA\xBF\xD5\xB5\xF7");
     const quint16 port = freePort();
-    Listener listener(port);
+    UdpListener listener(port);
+    QVERIFY(listener.isBound());
     wifi window(dir.path());
     const Controls c(window);
     runSetup(window, {QString::number(port), QStringLiteral("127.0.0.1")});
@@ -430,7 +395,7 @@ void tst_Wifi::requestsGoOutAsDatagrams()
     removeRequest(dir);
     const QStringList lines = c.lines();
     waitForTicks(c.jiance, 20);
-    listener.catchUp();
+    QVERIFY(listener.catchUp());
 
     QCOMPARE(c.lines(), lines);
     QCOMPARE(listener.received.size(), int(lines.count(Sent)));
@@ -441,7 +406,7 @@ void tst_Wifi::requestsGoOutAsDatagrams()
 
     const auto before = listener.received.size();
     waitForTicks(c.jiance, 20);
-    listener.catchUp();
+    QVERIFY(listener.catchUp());
     QCOMPARE(listener.received.size(), before);
 }
 
@@ -450,13 +415,14 @@ void tst_Wifi::emptyCommandSendsNothing()
     QTemporaryDir dir;
     writeRequest(dir, "\xC4\xE3\xBA\xC3");
     const quint16 port = freePort();
-    Listener listener(port);
+    UdpListener listener(port);
+    QVERIFY(listener.isBound());
     wifi window(dir.path());
     const Controls c(window);
     runSetup(window, {QString::number(port), QStringLiteral("127.0.0.1")});
 
     QTRY_VERIFY_WITH_TIMEOUT(c.lines().count(Sent) >= 3, 30000);
-    listener.catchUp();
+    QVERIFY(listener.catchUp());
     QCOMPARE(listener.received.size(), 0);
     const QStringList served = c.lines().mid(SetupLines.size());
     QCOMPARE(served.mid(0, 2), QStringList({Found, Sent}));
