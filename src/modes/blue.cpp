@@ -5,11 +5,12 @@
 
 #include <QLabel>
 #include <QSerialPort>
+#include <QShowEvent>
 
-namespace Geometry {
+namespace Table {
 constexpr TwipsSize ClientArea{4560, 3015};
-constexpr TwipsRect Label1{1080, 1320, 1815, 495};
-} // namespace Geometry
+constexpr ControlRow Label1{"Label1", {1080, 1320, 1815, 495}};
+} // namespace Table
 
 blue::blue(const QString &directory, const QStringList &devices, QWidget *parent)
     : PrintWindow(parent)
@@ -22,16 +23,21 @@ blue::blue(const QString &directory, const QStringList &devices, QWidget *parent
     setObjectName(QStringLiteral("blue"));
     setWindowTitle(QStringLiteral("蓝牙模式"));
     setWindowIcon(Icons::mode());
-    resize(Geometry::ClientArea.pixels());
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(Geometry::Label1.pixels());
+    resize(Table::ClientArea.pixels());
+    place(Label1, Table::Label1, Label1->text());
     // The label hides whatever is printed beneath it rather than mixing with it.
     Label1->setAutoFillBackground(true);
-    Label1->setAccessibleName(Label1->text());
     Timer1->setObjectName(QStringLiteral("Timer1"));
     MSComm1->setObjectName(QStringLiteral("MSComm1"));
+}
 
-    Timer1->start();
+// Polling starts when the program shows the window; the window system showing it again after it
+// was minimised changes nothing.
+void blue::showEvent(QShowEvent *event)
+{
+    if (!event->spontaneous() && !Timer1->isActive())
+        Timer1->start();
+    PrintWindow::showEvent(event);
 }
 
 void blue::report(const QString &line)

@@ -21,6 +21,9 @@ public:
                   const QStringList &devices = SerialTransport::defaultDevices(),
                   QWidget *parent = nullptr);
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void report(const QString &line) override;
 

@@ -9,11 +9,11 @@
 #include <QUdpSocket>
 #include <optional>
 
-namespace Geometry {
+namespace Table {
 constexpr TwipsSize ClientArea{6900, 4830};
-constexpr TwipsRect serverlog{360, 360, 4575, 4200};
-constexpr TwipsRect s{5400, 360, 1215, 495};
-} // namespace Geometry
+constexpr ControlRow serverlog{"serverlog", {360, 360, 4575, 4200}};
+constexpr ControlRow s{"s", {5400, 360, 1215, 495}};
+} // namespace Table
 
 namespace {
 // Replies typed with a Chinese input method may carry full-width digits and dots.
@@ -57,16 +57,12 @@ wifi::wifi(const QString &directory, QWidget *parent)
     setObjectName(QStringLiteral("wifi"));
     setWindowTitle(QStringLiteral("WiFi模式"));
     setWindowIcon(Icons::mode());
-    resize(Geometry::ClientArea.pixels());
-    serverlog->setObjectName(QStringLiteral("serverlog"));
-    serverlog->setGeometry(Geometry::serverlog.pixels());
-    s->setObjectName(QStringLiteral("s"));
-    s->setGeometry(Geometry::s.pixels());
+    resize(Table::ClientArea.pixels());
+    place(serverlog, Table::serverlog, QStringLiteral("serverlog"));
+    place(s, Table::s, s->text());
     jiance->setObjectName(QStringLiteral("jiance"));
     Winsock1->setObjectName(QStringLiteral("Winsock1"));
     setTabOrder(serverlog, s);
-    serverlog->setAccessibleName(QStringLiteral("serverlog"));
-    s->setAccessibleName(s->text());
 
     // Every line has the same height; saying so spares the list measuring each one.
     serverlog->setUniformItemSizes(true);

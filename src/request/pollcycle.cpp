@@ -3,26 +3,33 @@
 #include "commandbuilder.h"
 #include "requestfile.h"
 
-void pollOnce(const QString &directory, StatusSink &sink, Transport &transport,
-              const QString &successText)
+PollResult pollOnce(const QString &directory, StatusSink &sink, Transport &transport,
+                    const QString &successText)
 {
     RequestFile file(directory);
+    return pollOnce(file, sink, transport, successText);
+}
+
+PollResult pollOnce(RequestFile &file, StatusSink &sink, Transport &transport,
+                    const QString &successText)
+{
     if (!file.exists())
-        return;
+        return PollResult::Absent;
     sink.report(QStringLiteral("监测到有人向服务器发送请求，已接受"));
 
-    const auto unreadable = QStringLiteral("请求文件 api.txt 无法读取，本次未发送");
-    if (!file.open()) {
-        sink.report(unreadable);
-        return;
-    }
-    const std::optional<QString> request = file.readFirstField();
+    const std::optional<QString> request =
+        file.open() ? file.readFirstField() : std::optional<QString>();
     if (!request) {
         file.close();
-        sink.report(unreadable);
-        return;
+        sink.report(QStringLiteral("请求文件 api.txt 无法读取，本次未发送"));
+        return PollResult::Unreadable;
     }
     const bool sent = transport.send(CommandBuilder::buildCommand(*request));
     file.close();
-    sink.report(sent ? successText : QStringLiteral("发送失败：") + transport.errorString());
+    if (!sent) {
+        sink.report(QStringLiteral("发送失败：") + transport.errorString());
+        return PollResult::SendFailed;
+    }
+    sink.report(successText);
+    return PollResult::Sent;
 }

@@ -2,14 +2,6 @@
 
 #include "gbk.h"
 
-#include <QFileInfo>
-
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 namespace {
 const Gbk &gbk()
 {
@@ -22,39 +14,6 @@ bool isLineEnd(char c)
     return c == '\r' || c == '\n';
 }
 } // namespace
-
-RequestFile::RequestFile(const QString &directory)
-    : m_path(directory + QLatin1String("/api.txt"))
-{
-}
-
-bool RequestFile::exists() const
-{
-    const QFileInfo info(m_path);
-    return info.isFile() && !info.isHidden();
-}
-
-bool RequestFile::open()
-{
-#ifdef Q_OS_UNIX
-    // The name may have turned into a FIFO or a device since exists(): open without blocking and
-    // read only what is still an ordinary file.
-    const int fd =
-        ::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat status;
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
-        return false;
-    }
-    return m_file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered,
-                       QFileDevice::AutoCloseHandle);
-#else
-    m_file.setFileName(m_path);
-    return m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-#endif
-}
 
 std::optional<QString> RequestFile::readFirstField()
 {

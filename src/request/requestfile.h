@@ -17,8 +17,11 @@ public:
     explicit RequestFile(const QString &directory);
 
     // True only for an ordinary file: a directory, FIFO, device node, socket or dangling link
-    // under the name counts as absent.
+    // under the name counts as absent, and so does a file marked hidden or system where files
+    // carry such marks.
     bool exists() const;
+    // Opens for reading without ever blocking, and without standing in the way of the producer
+    // replacing or removing the file meanwhile.
     bool open();
     // Empty when the file could not be read.
     std::optional<QString> readFirstField();
@@ -29,6 +32,7 @@ public:
     static std::optional<QByteArrayView> firstField(QByteArrayView bytes, bool atEnd);
 
 private:
-    QString m_path;
+    // The path as the platform's own file functions take it, made once.
+    QByteArray m_nativePath;
     QFile m_file;
 };

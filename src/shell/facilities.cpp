@@ -35,6 +35,13 @@ QIcon Icons::mode()
     return QIcon(QStringLiteral(":/icons/mode.svg"));
 }
 
+void place(QWidget *control, const ControlRow &row, const QString &accessibleName)
+{
+    control->setObjectName(QLatin1String(row.name));
+    control->setGeometry(row.rect.pixels());
+    control->setAccessibleName(accessibleName);
+}
+
 void endProgram()
 {
     QApplication::closeAllWindows();

@@ -28,6 +28,16 @@ struct TwipsSize {
     constexpr QSize pixels() const { return QSize(twips(width), twips(height)); }
 };
 
+// One row of a window's control table: the control's name and where it sits.
+struct ControlRow {
+    const char *name;
+    TwipsRect rect;
+};
+
+// Gives a control the name of its row, puts it where the row says, and gives it the name a screen
+// reader announces (its caption, as a rule).
+void place(QWidget *control, const ControlRow &row, const QString &accessibleName);
+
 namespace Icons {
 QIcon application();
 QIcon setup();

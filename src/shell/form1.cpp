@@ -5,11 +5,11 @@
 
 #include <QPushButton>
 
-namespace Geometry {
+namespace Table {
 constexpr TwipsSize ClientArea{6495, 2805};
-constexpr TwipsRect Command1{1320, 1320, 1215, 495};
-constexpr TwipsRect Command2{3120, 1320, 1215, 495};
-} // namespace Geometry
+constexpr ControlRow Command1{"Command1", {1320, 1320, 1215, 495}};
+constexpr ControlRow Command2{"Command2", {3120, 1320, 1215, 495}};
+} // namespace Table
 
 Form1::Form1(QWidget *parent)
     : QWidget(parent)
@@ -19,14 +19,10 @@ Form1::Form1(QWidget *parent)
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Morvane智能硬件服务器端"));
     setWindowIcon(Icons::application());
-    resize(Geometry::ClientArea.pixels());
-    Command1->setObjectName(QStringLiteral("Command1"));
-    Command1->setGeometry(Geometry::Command1.pixels());
-    Command2->setObjectName(QStringLiteral("Command2"));
-    Command2->setGeometry(Geometry::Command2.pixels());
+    resize(Table::ClientArea.pixels());
+    place(Command1, Table::Command1, Command1->text());
+    place(Command2, Table::Command2, Command2->text());
     setTabOrder(Command1, Command2);
-    Command1->setAccessibleName(Command1->text());
-    Command2->setAccessibleName(Command2->text());
 
     connect(Command1, &QPushButton::clicked, this, [] { showWindow<setup>(); });
     connect(Command2, &QPushButton::clicked, this, &endProgram);

@@ -9,15 +9,15 @@
 #include <QLabel>
 #include <QPushButton>
 
-namespace Geometry {
+namespace Table {
 constexpr TwipsSize ClientArea{7530, 3015};
-constexpr TwipsRect Frame1{840, 1320, 5895, 1575};
-constexpr TwipsRect Command1{480, 480, 2415, 735};
-constexpr TwipsRect Command2{3120, 480, 2535, 735};
-constexpr TwipsRect Frame2{840, 240, 5895, 975};
-constexpr TwipsRect Label1{240, 360, 1335, 375};
-constexpr TwipsRect Combo1{1680, 480, 3495, 300};
-} // namespace Geometry
+constexpr ControlRow Frame1{"Frame1", {840, 1320, 5895, 1575}};
+constexpr ControlRow Command1{"Command1", {480, 480, 2415, 735}};
+constexpr ControlRow Command2{"Command2", {3120, 480, 2535, 735}};
+constexpr ControlRow Frame2{"Frame2", {840, 240, 5895, 975}};
+constexpr ControlRow Label1{"Label1", {240, 360, 1335, 375}};
+constexpr ControlRow Combo1{"Combo1", {1680, 480, 3495, 300}};
+} // namespace Table
 
 setup::setup(QWidget *parent)
     : QWidget(parent)
@@ -31,34 +31,22 @@ setup::setup(QWidget *parent)
     setObjectName(QStringLiteral("setup"));
     setWindowTitle(QStringLiteral("设置服务器"));
     setWindowIcon(Icons::setup());
-    resize(Geometry::ClientArea.pixels());
-    Frame1->setObjectName(QStringLiteral("Frame1"));
-    Frame1->setGeometry(Geometry::Frame1.pixels());
-    Command1->setObjectName(QStringLiteral("Command1"));
-    Command1->setGeometry(Geometry::Command1.pixels());
-    Command2->setObjectName(QStringLiteral("Command2"));
-    Command2->setGeometry(Geometry::Command2.pixels());
-    Frame2->setObjectName(QStringLiteral("Frame2"));
-    Frame2->setGeometry(Geometry::Frame2.pixels());
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(Geometry::Label1.pixels());
+    resize(Table::ClientArea.pixels());
+    place(Frame1, Table::Frame1, Frame1->title());
+    place(Command1, Table::Command1, Command1->text());
+    place(Command2, Table::Command2, Command2->text());
+    place(Frame2, Table::Frame2, Frame2->title());
+    place(Label1, Table::Label1, Label1->text());
+    // The box has no caption of its own: the label beside it says what it shows.
+    place(Combo1, Table::Combo1, Label1->text());
     Label1->setWordWrap(true);
-    Combo1->setObjectName(QStringLiteral("Combo1"));
-    Combo1->setGeometry(Geometry::Combo1.pixels());
+    Label1->setBuddy(Combo1);
 
     // The monitoring interval is fixed at 1 ms: the box only shows it.
     Combo1->setEditable(true);
     Combo1->setEditText(QStringLiteral("1"));
     Combo1->setEnabled(false);
     setTabOrder(Command1, Command2);
-    Frame1->setAccessibleName(Frame1->title());
-    Command1->setAccessibleName(Command1->text());
-    Command2->setAccessibleName(Command2->text());
-    Frame2->setAccessibleName(Frame2->title());
-    Label1->setAccessibleName(Label1->text());
-    // The box has no caption of its own: the label beside it says what it shows.
-    Label1->setBuddy(Combo1);
-    Combo1->setAccessibleName(Label1->text());
 
     connect(Command1, &QPushButton::clicked, this, [] { showWindow<wifi>(); });
     connect(Command2, &QPushButton::clicked, this, [] { showWindow<blue>(); });

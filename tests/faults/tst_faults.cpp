@@ -1,11 +1,13 @@
 #include "blue.h"
-#include "facilities.h"
-#include "modes/pseudoterminal.h"
 #include "polltimer.h"
+#include "pseudoterminal.h"
+#include "scriptedinputbox.h"
+#include "support.h"
+#include "udplistener.h"
+#include "unprivileged.h"
 #include "wifi.h"
 
 #include <QAbstractItemModel>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QListWidget>
 #include <QNetworkDatagram>
@@ -15,7 +17,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QUdpSocket>
 
 #include <algorithm>
 #include <atomic>
@@ -37,33 +38,14 @@ const QString WifiSent = u"服务器发送成功"_qs;
 const QString BlueSent = u"发送成功"_qs;
 const QString Unreadable = u"请求文件 api.txt 无法读取，本次未发送"_qs;
 const QString Failed = u"发送失败："_qs;
-const QByteArray TurnOnHalves[] = {"\xB4\xF2\xBF\xAA", "\xBF\xD5\xB5\xF7"};  // 打开 空调
-const QByteArray TurnOffHalves[] = {"\xB9\xD8\xB1\xD5", "\xBF\xD5\xB5\xF7"}; // 关闭 空调
-const QByteArray TurnOn = TurnOnHalves[0] + TurnOnHalves[1];
-const QByteArray TurnOff = TurnOffHalves[0] + TurnOffHalves[1];
-const QByteArray On = QByteArray::fromHex("BFD5B5F73DC6F4B6AF");
-const QByteArray Off = QByteArray::fromHex("BFD5B5F73DB9D8B1D5");
-// Marks the end of what was sent before it; no command contains this byte.
+const QByteArray TurnOnHalves[] = {Bytes::TurnOn.first(4), Bytes::TurnOn.sliced(4)};
+const QByteArray TurnOffHalves[] = {Bytes::TurnOff.first(4), Bytes::TurnOff.sliced(4)};
+using Bytes::Off;
+using Bytes::On;
+using Bytes::TurnOff;
+using Bytes::TurnOn;
+// Marks the end of what was sent on the serial line before it; no command contains this byte.
 constexpr char Sentinel = '#';
-constexpr int Patience = 60000;
-constexpr uid_t Nobody = 65534;
-
-// Runs the event loop the way the program's own does, so both windows tick at their full rate,
-// until `done` holds; false if it still does not after a generous wait.
-bool runUntil(const std::function<bool()> &done)
-{
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    check.start(1);
-    QTimer::singleShot(Patience, &loop, &QEventLoop::quit);
-    if (!done())
-        loop.exec();
-    return done();
-}
 
 bool isFailure(const QString &line)
 {
@@ -88,19 +70,6 @@ std::function<bool(const QString &)> oneOf(const QStringList &outcomes)
     return [outcomes](const QString &line) {
         return outcomes.contains(line);
     };
-}
-
-// The GBK bytes written whole to a temporary name and renamed onto the request file, as a careful
-// producer does: a reader sees the old name, nothing, or all of the new file.
-bool placeRequest(const QByteArray &directory, const QByteArray &bytes)
-{
-    const QByteArray temporary = directory + "/api.tmp";
-    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    const bool written = ::write(fd, bytes.constData(), bytes.size()) == bytes.size();
-    return ::close(fd) == 0 && written &&
-           ::rename(temporary.constData(), (directory + "/api.txt").constData()) == 0;
 }
 
 // An outside program working on the request directory: runs `round` again and again on its own
@@ -132,25 +101,6 @@ private:
     std::thread m_thread;
 };
 
-// Runs the process as an ordinary user while it lives, so that file permissions apply to it.
-class Unprivileged {
-public:
-    Unprivileged()
-        : m_switched(::geteuid() == 0 && ::seteuid(Nobody) == 0)
-    {
-    }
-    ~Unprivileged()
-    {
-        if (m_switched)
-            ::seteuid(0);
-    }
-    Unprivileged(const Unprivileged &) = delete;
-    Unprivileged &operator=(const Unprivileged &) = delete;
-
-private:
-    const bool m_switched;
-};
-
 // The part of `stream` after its `ordinal`-th sentinel, without sentinels; nothing while that
 // sentinel has not arrived. Ordinal 0 is the start of the stream.
 template <typename Stream, typename IsSentinel>
@@ -171,58 +121,6 @@ bool isSentinelByte(char c)
 {
     return c == Sentinel;
 }
-
-bool isSentinelDatagram(const QNetworkDatagram &datagram)
-{
-    return datagram.data() == QByteArray(1, Sentinel);
-}
-
-// An appliance program on this machine listening on port P, sharing the port with the window.
-class Listener {
-public:
-    Listener(const QHostAddress &address, quint16 port)
-        : m_address(address)
-    {
-        m_bound = m_socket.bind(address, port,
-                                QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint);
-        // Two windows tick every millisecond on the thread that also reads here; a deep queue
-        // rides out a slow turn of the event loop instead of dropping datagrams.
-        m_socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 1 << 22);
-        QObject::connect(&m_socket, &QUdpSocket::readyRead, &m_socket, [this] {
-            while (m_socket.hasPendingDatagrams())
-                m_received.append(m_socket.receiveDatagram());
-        });
-    }
-
-    bool isBound() const { return m_bound; }
-
-    // Sends a sentinel from elsewhere; on loopback it arrives after everything sent before it.
-    int dropSentinel()
-    {
-        QUdpSocket other;
-        other.writeDatagram(QByteArray(1, Sentinel), m_address, m_socket.localPort());
-        return ++m_sentinels;
-    }
-    bool catchUp()
-    {
-        const int ordinal = dropSentinel();
-        return runUntil([this, ordinal] {
-            return std::count_if(m_received.cbegin(), m_received.cend(), isSentinelDatagram) >=
-                   ordinal;
-        });
-    }
-    QList<QNetworkDatagram> since(int ordinal) const
-    {
-        return after(m_received, ordinal, isSentinelDatagram);
-    }
-
-private:
-    QHostAddress m_address;
-    QUdpSocket m_socket;
-    bool m_bound = false;
-    QList<QNetworkDatagram> m_received;
-    int m_sentinels = 0;
-};
 
 // Both mode windows polling one request directory: `wifi` set up for 127.0.0.1 (or another host)
 // on a free port P, `blue` writing to a device path that is a symlink onto a pseudo-terminal. Every
@@ -247,21 +145,16 @@ public:
     bool start(const QString &host = u"127.0.0.1"_qs,
                const std::optional<QHostAddress> &listenAt = QHostAddress(QHostAddress::LocalHost))
     {
-        QUdpSocket probe;
-        if (!m_dir.isValid() || !m_pty->isValid() || !probe.bind(QHostAddress::LocalHost, 0))
-            return false;
-        m_port = probe.localPort();
-        probe.close();
-        if ((listenAt && !listen(*listenAt)) || !pointDeviceAt(*m_pty))
+        m_port = freePort();
+        if (!m_dir.isValid() || !m_pty->isValid() || m_port == 0 ||
+            (listenAt && !listen(*listenAt)) || !pointDeviceAt(*m_pty))
             return false;
 
-        const QStringList answers{QString::number(m_port), host};
-        int next = 0;
-        const InputBoxFunction previous =
-            replaceInputBox([&](QWidget *, const QString &) { return answers.value(next++); });
         m_wifi = std::make_unique<wifi>(m_dir.path());
-        m_wifi->findChild<QPushButton *>(u"s"_qs)->click();
-        replaceInputBox(previous);
+        {
+            ScriptedInputBox box({QString::number(m_port), host});
+            m_wifi->findChild<QPushButton *>(u"s"_qs)->click();
+        }
         if (!wifiTimer()->isActive())
             return false;
         QAbstractItemModel *log = m_wifi->findChild<QListWidget *>(u"serverlog"_qs)->model();
@@ -272,8 +165,10 @@ public:
                          });
 
         m_blue = std::make_unique<blue>(m_dir.path(), QStringList{devicePath()});
-        // Never shown: a window this tall keeps every printed row for counting.
+        // Never shown, so its timer is started by hand: a window this tall keeps every printed
+        // row for counting.
         m_blue->resize(m_blue->width(), QWIDGETSIZE_MAX);
+        blueTimer()->start();
         return true;
     }
 
@@ -286,12 +181,13 @@ public:
     PollTimer *blueTimer() const { return m_blue->findChild<PollTimer *>(u"Timer1"_qs); }
     PseudoTerminal &pty() { return *m_pty; }
 
-    bool writeRequest(const QByteArray &bytes) { return placeRequest(requestDirectory(), bytes); }
+    bool writeRequest(const QByteArray &bytes) { return ::writeRequest(directory(), bytes); }
+    // Whatever is under the name: a file, a FIFO, a link or an empty directory.
     bool removeRequest() { return std::remove(QFile::encodeName(requestPath()).constData()) == 0; }
 
     bool listen(const QHostAddress &address)
     {
-        m_listener = std::make_unique<Listener>(address, m_port);
+        m_listener = std::make_unique<UdpListener>(m_port, address);
         return m_listener->isBound();
     }
 
@@ -367,7 +263,7 @@ private:
     QByteArray m_serial;
     int m_serialSentinels = 0;
     quint16 m_port = 0;
-    std::unique_ptr<Listener> m_listener;
+    std::unique_ptr<UdpListener> m_listener;
     std::unique_ptr<wifi> m_wifi;
     std::unique_ptr<blue> m_blue;
     QStringList m_wifiLines;
@@ -464,15 +360,12 @@ void tst_Faults::fileComingAndGoing()
     QVERIFY(rig.start());
     const Rig::Mark from = rig.mark();
 
-    const QByteArray directory = rig.requestDirectory();
-    Producer producer([&rig, directory, other](int round) {
-        if (round % 2 == 0) {
-            std::remove((directory + "/api.txt").constData());
-            placeRequest(directory, TurnOn);
-        } else {
-            std::remove((directory + "/api.txt").constData());
+    Producer producer([&rig, other](int round) {
+        rig.removeRequest();
+        if (round % 2 == 0)
+            rig.writeRequest(TurnOn);
+        else
             putInPlace(rig, other);
-        }
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     });
     QVERIFY(runUntil([&] {
@@ -572,7 +465,7 @@ void tst_Faults::unreadableFile()
         } else {
             QCOMPARE(::chmod(QFile::encodeName(rig.directory()).constData(), 0755), 0);
             if (::geteuid() == 0)
-                QCOMPARE(::chown(path.constData(), Nobody, Nobody), 0);
+                QCOMPARE(::chown(path.constData(), Unprivileged::Nobody, Unprivileged::Nobody), 0);
             QCOMPARE(::chmod(path.constData(), 0), 0);
             user.emplace();
         }

@@ -1,5 +1,5 @@
-#include "modes/pseudoterminal.h"
-#include "modes/udplistener.h"
+#include "pseudoterminal.h"
+#include "udplistener.h"
 #include "udptransport.h"
 
 #include <QProcess>
@@ -9,9 +9,9 @@
 #include <csignal>
 
 namespace {
-const QByteArray AirConditionerOn = QByteArray::fromHex("BFD5B5F73DC6F4B6AF");
-const QByteArray TelevisionOff = QByteArray::fromHex("B5E7CAD33DB9D8B1D5");
-const QByteArray HighBeamOn = QByteArray::fromHex("BDFCB9E2B5C63DC6F4B6AF");
+using Bytes::HighBeamOn;
+using Bytes::On;
+using Bytes::TvOff;
 constexpr int Patience = 30000;
 
 // morvane-listener as a user starts it, read line by line from its standard output.
@@ -126,8 +126,7 @@ private slots:
         QVERIFY(serial.ready());
         auto &[line, listener] = serial;
 
-        const QByteArray stream =
-            AirConditionerOn + TelevisionOff + "\x01\x02" + HighBeamOn + AirConditionerOn;
+        const QByteArray stream = On + TvOff + "\x01\x02" + HighBeamOn + On;
         // Pieces that cut commands, and even their endings, in two.
         for (qsizetype at = 0; at < stream.size(); at += 4) {
             QVERIFY(line.write(stream.mid(at, 4)));
@@ -147,7 +146,7 @@ private slots:
         QVERIFY(serial.ready());
         auto &[line, listener] = serial;
 
-        QVERIFY(line.write(TelevisionOff + AirConditionerOn.first(6)));
+        QVERIFY(line.write(TvOff + On.first(6)));
         QVERIFY(listener.waitForLines(2));
         const auto expected =
             from(line.slavePath(), {u"电视=关闭"_qs, u"无法识别的 6 字节：BF D5 B5 F7 3D C6"_qs});

@@ -2,6 +2,7 @@
 #include "facilities.h"
 #include "polltimer.h"
 #include "pseudoterminal.h"
+#include "support.h"
 
 #include <QApplication>
 #include <QFile>
@@ -15,12 +16,6 @@
 namespace {
 const QString Found = u"监测到有人向服务器发送请求，已接受"_qs;
 const QString Sent = u"发送成功"_qs;
-
-bool writeRequest(const QTemporaryDir &dir, const QByteArray &gbk)
-{
-    QFile file(dir.filePath(u"api.txt"_qs));
-    return file.open(QIODevice::WriteOnly) && file.write(gbk) == gbk.size();
-}
 } // namespace
 
 class tst_Blue : public QObject {
@@ -40,20 +35,22 @@ private slots:
         QCOMPARE(label->geometry(), QRect(72, 88, 121, 33));
         QVERIFY(window.findChild<QSerialPort *>(u"MSComm1"_qs));
         auto *timer = window.findChild<PollTimer *>(u"Timer1"_qs);
-        QVERIFY(timer && timer->isActive());
+        QVERIFY(timer && !timer->isActive());
+        window.show();
+        QVERIFY(timer->isActive());
     }
 
     // 「关闭空调」 is found and forwarded on every tick, without anything being clicked.
     void forwardsRequestFromTheStart()
     {
         QTemporaryDir dir;
-        QVERIFY(writeRequest(dir, "\xB9\xD8\xB1\xD5\xBF\xD5\xB5\xF7"));
+        QVERIFY(writeRequest(dir.path(), Bytes::TurnOff));
         PseudoTerminal pty;
         QVERIFY(pty.isValid());
         blue window(dir.path(), {pty.slavePath()});
         window.show();
 
-        const QByteArray command = QByteArray::fromHex("BFD5B5F73DB9D8B1D5");
+        const QByteArray command = Bytes::Off;
         QByteArray received;
         QTRY_VERIFY((received += pty.read()).size() >= 5 * command.size());
         window.findChild<PollTimer *>(u"Timer1"_qs)->stop();
@@ -70,7 +67,7 @@ private slots:
     void missingDeviceIsReported()
     {
         QTemporaryDir dir;
-        QVERIFY(writeRequest(dir, "\xB9\xD8\xB1\xD5\xBF\xD5\xB5\xF7"));
+        QVERIFY(writeRequest(dir.path(), Bytes::TurnOff));
         blue window(dir.path(), {dir.filePath(u"rfcomm0"_qs)});
         window.show();
         QTRY_VERIFY(window.printedRows().size() >= 4);
@@ -82,7 +79,7 @@ private slots:
     void labelCoversPrintedLines()
     {
         QTemporaryDir dir;
-        QVERIFY(writeRequest(dir, "\xB9\xD8\xB1\xD5\xBF\xD5\xB5\xF7"));
+        QVERIFY(writeRequest(dir.path(), Bytes::TurnOff));
         blue window(dir.path(), {});
         window.show();
         auto *label = window.findChild<QLabel *>(u"Label1"_qs);
@@ -99,7 +96,7 @@ private slots:
     void showsOnceAndStartsAfreshAfterClosing()
     {
         QTemporaryDir dir;
-        QVERIFY(writeRequest(dir, "\xB9\xD8\xB1\xD5\xBF\xD5\xB5\xF7"));
+        QVERIFY(writeRequest(dir.path(), Bytes::TurnOff));
         PseudoTerminal pty;
         const QStringList devices{pty.slavePath()};
         QPointer<blue> first = showWindow<blue>(dir.path(), devices);
@@ -107,7 +104,7 @@ private slots:
         QPointer<QSerialPort> port = first->findChild<QSerialPort *>(u"MSComm1"_qs);
         QTRY_VERIFY(port->isOpen() && !first->printedRows().isEmpty());
 
-        QVERIFY(QFile::remove(dir.filePath(u"api.txt"_qs)));
+        QVERIFY(removeRequest(dir.path()));
         first->close();
         QTRY_VERIFY(first.isNull() && port.isNull());
         QSerialPort other;

@@ -1,15 +1,14 @@
 #include "blue.h"
-#include "facilities.h"
-#include "modes/pseudoterminal.h"
+#include "pseudoterminal.h"
+#include "scriptedinputbox.h"
 #include "support.h"
+#include "udplistener.h"
 #include "wifi.h"
 
 #include <QListWidget>
-#include <QNetworkDatagram>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QUdpSocket>
 
 // Both mode windows polling the same request file: each request goes out on both transports.
 class TestBothModes : public QObject {
@@ -19,40 +18,32 @@ private slots:
     void eachRequestGoesOutOnBothTransports()
     {
         QTemporaryDir dir;
-        QUdpSocket listener;
-        QVERIFY(listener.bind(QHostAddress::LocalHost, 0,
-                              QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
-        const quint16 port = listener.localPort();
+        const quint16 port = freePort();
+        UdpListener listener(port);
+        QVERIFY(listener.isBound());
         PseudoTerminal line;
         QVERIFY(line.isValid());
 
-        const QStringList answers{QString::number(port), u"127.0.0.1"_qs};
-        int next = 0;
-        const InputBoxFunction previous =
-            replaceInputBox([&](QWidget *, const QString &) { return answers.value(next++); });
         wifi udp(dir.path());
-        udp.findChild<QPushButton *>(u"s"_qs)->click();
-        replaceInputBox(previous);
+        {
+            ScriptedInputBox box({QString::number(port), u"127.0.0.1"_qs});
+            udp.findChild<QPushButton *>(u"s"_qs)->click();
+        }
         blue serial(dir.path(), {line.slavePath()});
+        serial.show();
 
-        QVERIFY(writeBytes(dir.filePath(u"api.txt"_qs), "\xB4\xF2\xBF\xAA\xBF\xD5\xB5\xF7"));
-        const QByteArray command("\xBF\xD5\xB5\xF7\x3D\xC6\xF4\xB6\xAF");
+        QVERIFY(writeRequest(dir.path(), Bytes::TurnOn));
         QByteArray serialBytes;
-        int datagrams = 0;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            [&] {
-                while (listener.hasPendingDatagrams()) {
-                    const QNetworkDatagram datagram = listener.receiveDatagram();
-                    if (datagram.data() != command || datagram.senderPort() != port)
-                        return false;
-                    ++datagrams;
-                }
-                serialBytes += line.read();
-                return datagrams >= 10 && serialBytes.size() >= 10 * command.size();
-            }(),
-            10000);
-        QCOMPARE(serialBytes.size() % command.size() == 0 ? serialBytes : QByteArray(),
-                 command.repeated(serialBytes.size() / command.size()));
+        QVERIFY(runUntil([&] {
+            serialBytes += line.read();
+            return listener.received.size() >= 10 && serialBytes.size() >= 10 * Bytes::On.size();
+        }));
+        for (const QNetworkDatagram &datagram : std::as_const(listener.received)) {
+            QCOMPARE(datagram.data(), Bytes::On);
+            QCOMPARE(datagram.senderPort(), int(port));
+        }
+        QCOMPARE(serialBytes.size() % Bytes::On.size() == 0 ? serialBytes : QByteArray(),
+                 Bytes::On.repeated(serialBytes.size() / Bytes::On.size()));
         QVERIFY(udp.findChild<QListWidget *>(u"serverlog"_qs)
                     ->findItems(u"服务器发送成功"_qs, Qt::MatchExactly)
                     .size() > 0);

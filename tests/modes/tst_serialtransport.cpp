@@ -1,5 +1,6 @@
 #include "pseudoterminal.h"
 #include "serialtransport.h"
+#include "support.h"
 
 #include <QFile>
 #include <QSerialPort>
@@ -9,8 +10,8 @@
 #include <termios.h>
 
 namespace {
-const QByteArray AirConditionerOn = QByteArray::fromHex("BFD5B5F73DC6F4B6AF");
-const QByteArray TelevisionOff = QByteArray::fromHex("B5E7CAD33DB9D8B1D5");
+using Bytes::On;
+using Bytes::TvOff;
 
 bool pointLink(const QString &link, const QString &target)
 {
@@ -35,14 +36,12 @@ private slots:
     {
         QTest::addColumn<QStringList>("commands");
         QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("repeated") << QStringList(5, u"空调=启动"_qs)
-                                  << AirConditionerOn.repeated(5);
+        QTest::newRow("repeated") << QStringList(5, u"空调=启动"_qs) << On.repeated(5);
         QTest::newRow("alternating")
-            << QStringList{u"空调=启动"_qs, u"电视=关闭"_qs, u"空调=启动"_qs}
-            << AirConditionerOn + TelevisionOff + AirConditionerOn;
+            << QStringList{u"空调=启动"_qs, u"电视=关闭"_qs, u"空调=启动"_qs} << On + TvOff + On;
         QTest::newRow("empty ones add nothing")
             << QStringList{QString(), u"电视=关闭"_qs, QString(), u"电视=关闭"_qs}
-            << TelevisionOff.repeated(2);
+            << TvOff.repeated(2);
     }
     void commandsGoOutExactlyBackToBack()
     {
@@ -119,7 +118,7 @@ private slots:
         QVERIFY(pointLink(link, m_pty->slavePath()));
         QVERIFY2(transport.send(u"电视=关闭"_qs), qPrintable(transport.errorString()));
         QByteArray received;
-        QTRY_COMPARE((received += m_pty->read()), TelevisionOff);
+        QTRY_COMPARE((received += m_pty->read()), TvOff);
     }
 
     void lostDeviceFailsThenRecovers()
@@ -139,14 +138,14 @@ private slots:
         QVERIFY(pointLink(link, replacement.slavePath()));
         QVERIFY2(transport.send(u"空调=启动"_qs), qPrintable(transport.errorString()));
         QByteArray received;
-        QTRY_COMPARE((received += replacement.read()), AirConditionerOn);
+        QTRY_COMPARE((received += replacement.read()), On);
     }
 
     void fullLineRefusesWholeCommands_data()
     {
         QTest::addColumn<QString>("command");
         QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("nine bytes") << u"空调=启动"_qs << AirConditionerOn;
+        QTest::newRow("nine bytes") << u"空调=启动"_qs << On;
         QTest::newRow("one byte, fills the line exactly") << u"A"_qs << QByteArray("A");
     }
     // Nobody reads the far side, so the line fills up: commands are then refused whole, the

@@ -1,5 +1,5 @@
-#include "facilities.h"
 #include "polltimer.h"
+#include "scriptedinputbox.h"
 #include "udplistener.h"
 #include "wifi.h"
 
@@ -33,7 +33,6 @@ const QString Found = QStringLiteral("监测到有人向服务器发送请求，
 const QString Sent = QStringLiteral("服务器发送成功");
 const QString BadPortLine =
     QStringLiteral("端口无效：请输入 1 到 65535 之间的整数，然后重新点击“开始安装”");
-const QByteArray AirConditionerOn("\xBF\xD5\xB5\xF7\x3D\xC6\xF4\xB6\xAF");
 
 // True when nothing else on this machine holds `port`, not even with address sharing.
 bool portIsFree(quint16 port)
@@ -49,38 +48,6 @@ QString fullWidth(const QString &digits)
         result.append(QChar(c.unicode() - u'0' + u'０'));
     return result;
 }
-
-void writeRequest(const QTemporaryDir &dir, const QByteArray &bytes)
-{
-    QFile file(dir.filePath(QStringLiteral("api.txt")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-void removeRequest(const QTemporaryDir &dir)
-{
-    QVERIFY(QFile::remove(dir.filePath(QStringLiteral("api.txt"))));
-}
-
-// Answers the input boxes from a script while it lives, noting every prompt shown.
-class ScriptedInputBox {
-public:
-    explicit ScriptedInputBox(QStringList answers)
-        : m_answers(std::move(answers))
-        , m_previous(replaceInputBox([this](QWidget *, const QString &prompt) {
-            prompts.append(prompt);
-            return m_answers.isEmpty() ? QString() : m_answers.takeFirst();
-        }))
-    {
-    }
-    ~ScriptedInputBox() { replaceInputBox(m_previous); }
-
-    QStringList prompts;
-
-private:
-    QStringList m_answers;
-    InputBoxFunction m_previous;
-};
 
 struct Controls {
     explicit Controls(wifi &window)
@@ -114,7 +81,7 @@ void runSetup(wifi &window, const QStringList &answers)
 void waitForTicks(PollTimer *timer, int ticks)
 {
     QSignalSpy spy(timer, &PollTimer::timeout);
-    QTRY_VERIFY_WITH_TIMEOUT(spy.count() >= ticks, 30000);
+    QVERIFY(runUntil([&] { return spy.count() >= ticks; }));
 }
 } // namespace
 
@@ -319,7 +286,7 @@ void tst_Wifi::badDestinationStopsSetup()
 void tst_Wifi::requestBeforeSetupCausesNothing()
 {
     QTemporaryDir dir;
-    writeRequest(dir, "\xB4\xF2\xBF\xAA\xBF\xD5\xB5\xF7");
+    QVERIFY(writeRequest(dir.path(), Bytes::TurnOn));
     wifi window(dir.path());
     const Controls c(window);
     window.show();
@@ -358,7 +325,7 @@ void tst_Wifi::showsOnceAndStartsFreshAfterClose()
 void tst_Wifi::logKeepsNewestLines()
 {
     QTemporaryDir dir;
-    writeRequest(dir, "\xB4\xF2\xBF\xAA\xBF\xD5\xB5\xF7");
+    QVERIFY(writeRequest(dir.path(), Bytes::TurnOn));
     wifi window(dir.path());
     const Controls c(window);
     int most = 0;
@@ -383,7 +350,7 @@ void tst_Wifi::logKeepsNewestLines()
 void tst_Wifi::requestsGoOutAsDatagrams()
 {
     QTemporaryDir dir;
-    writeRequest(dir, "\xB4\xF2\xBF\xAA\xBF\xD5\xB5\xF7");
+    QVERIFY(writeRequest(dir.path(), Bytes::TurnOn));
     const quint16 port = freePort();
     UdpListener listener(port);
     QVERIFY(listener.isBound());
@@ -391,8 +358,8 @@ void tst_Wifi::requestsGoOutAsDatagrams()
     const Controls c(window);
     runSetup(window, {QString::number(port), QStringLiteral("127.0.0.1")});
 
-    QTRY_VERIFY_WITH_TIMEOUT(listener.received.size() >= 3, 30000);
-    removeRequest(dir);
+    QVERIFY(runUntil([&] { return listener.received.size() >= 3; }));
+    QVERIFY(removeRequest(dir.path()));
     const QStringList lines = c.lines();
     waitForTicks(c.jiance, 20);
     QVERIFY(listener.catchUp());
@@ -400,7 +367,7 @@ void tst_Wifi::requestsGoOutAsDatagrams()
     QCOMPARE(c.lines(), lines);
     QCOMPARE(listener.received.size(), int(lines.count(Sent)));
     for (const QNetworkDatagram &datagram : std::as_const(listener.received)) {
-        QCOMPARE(datagram.data(), AirConditionerOn);
+        QCOMPARE(datagram.data(), Bytes::On);
         QCOMPARE(datagram.senderPort(), int(port));
     }
 
@@ -413,7 +380,7 @@ void tst_Wifi::requestsGoOutAsDatagrams()
 void tst_Wifi::emptyCommandSendsNothing()
 {
     QTemporaryDir dir;
-    writeRequest(dir, "\xC4\xE3\xBA\xC3");
+    QVERIFY(writeRequest(dir.path(), "\xC4\xE3\xBA\xC3")); // 你好
     const quint16 port = freePort();
     UdpListener listener(port);
     QVERIFY(listener.isBound());

@@ -1,35 +1,17 @@
 #include "pollcycle.h"
 #include "support.h"
+#include "unprivileged.h"
 
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
+
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 const QString Found = QStringLiteral("report:监测到有人向服务器发送请求，已接受");
 const QString Success = QStringLiteral("服务器发送成功");
 const QString Unreadable = QStringLiteral("report:请求文件 api.txt 无法读取，本次未发送");
-
-// Running as root reads every file whatever its mode; become an ordinary user for a while.
-class AsOrdinaryUser {
-public:
-    AsOrdinaryUser()
-        : m_wasRoot(::geteuid() == 0)
-    {
-        if (m_wasRoot)
-            QCOMPARE_EQ(::seteuid(65534), 0);
-    }
-    ~AsOrdinaryUser()
-    {
-        if (m_wasRoot)
-            (void)::seteuid(0);
-    }
-
-private:
-    bool m_wasRoot;
-};
 } // namespace
 
 class TestPollCycle : public QObject {
@@ -37,12 +19,13 @@ class TestPollCycle : public QObject {
 
     QTemporaryDir m_dir;
     Recorder m_recorder;
+    PollResult m_result = PollResult::Absent;
 
     QString apiPath() const { return m_dir.filePath(QStringLiteral("api.txt")); }
     QStringList poll()
     {
         m_recorder.events.clear();
-        pollOnce(m_dir.path(), m_recorder, m_recorder, Success);
+        m_result = pollOnce(m_dir.path(), m_recorder, m_recorder, Success);
         return m_recorder.events;
     }
 
@@ -56,8 +39,10 @@ private slots:
 
     void absentFileDoesNothing()
     {
-        for (int tick = 0; tick < 3; ++tick)
+        for (int tick = 0; tick < 3; ++tick) {
             QCOMPARE(poll(), QStringList());
+            QCOMPARE(m_result, PollResult::Absent);
+        }
     }
 
     void directoryCountsAsAbsent()
@@ -71,16 +56,13 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("command");
 
-        QTest::newRow("on") << QByteArray("\xB4\xF2\xBF\xAA\xBF\xD5\xB5\xF7\r\n")
-                            << u"空调=启动"_qs;
-        QTest::newRow("only the first field") << QByteArray("\xB4\xF2\xBF\xAA\xBF\xD5\xB5\xF7,"
-                                                            "\xB9\xD8\xB1\xD5\xB5\xE7\xCA\xD3")
-                                              << u"空调=启动"_qs;
+        QTest::newRow("on") << Bytes::TurnOn + "\r\n" << u"空调=启动"_qs;
+        QTest::newRow("only the first field")
+            << Bytes::TurnOn + "," + Bytes::TurnOffTv << u"空调=启动"_qs;
         QTest::newRow("quoted") << QByteArray("\"\xB9\xD8\xB1\xD5,\xB5\xE7\xCA\xD3\"")
                                 << u"电视=关闭"_qs;
-        QTest::newRow("empty first line still sends")
-            << QByteArray("\r\n\xB4\xF2\xBF\xAA\xBF\xD5\xB5\xF7") << QString();
-        QTest::newRow("no device still sends") << QByteArray("\xB4\xF2\xBF\xAA") << QString();
+        QTest::newRow("empty first line still sends") << "\r\n" + Bytes::TurnOn << QString();
+        QTest::newRow("no device still sends") << Bytes::TurnOn.first(4) << QString();
         QTest::newRow("zero bytes still sends") << QByteArray() << QString();
     }
 
@@ -88,32 +70,35 @@ private slots:
     {
         QFETCH(QByteArray, bytes);
         QFETCH(QString, command);
-        QVERIFY(writeBytes(apiPath(), bytes));
+        QVERIFY(writeRequest(m_dir.path(), bytes));
         const QStringList expected{Found, u"send:"_qs + command, u"report:"_qs + Success};
         QCOMPARE(poll(), expected);
         QCOMPARE(poll(), expected);
+        QCOMPARE(m_result, PollResult::Sent);
         QVERIFY(QFile::exists(apiPath()));
     }
 
     void failedSendIsNeverReportedAsSuccess()
     {
-        QVERIFY(writeBytes(apiPath(), "\xB4\xF2\xBF\xAA\xBF\xD5\xB5\xF7"));
+        QVERIFY(writeRequest(m_dir.path(), Bytes::TurnOn));
         m_recorder.sendSucceeds = false;
         QCOMPARE(poll(),
                  QStringList({Found, u"send:空调=启动"_qs, u"report:发送失败：线路不通"_qs}));
+        QCOMPARE(m_result, PollResult::SendFailed);
     }
 
     void unreadableFileSendsNothing()
     {
-        QVERIFY(writeBytes(apiPath(), "\xB4\xF2\xBF\xAA\xBF\xD5\xB5\xF7"));
+        QVERIFY(writeRequest(m_dir.path(), Bytes::TurnOn));
         QCOMPARE(::chmod(QFile::encodeName(m_dir.path()).constData(), 0755), 0);
         QCOMPARE(::chmod(QFile::encodeName(apiPath()).constData(), 0), 0);
         QStringList events;
         {
-            AsOrdinaryUser user;
+            Unprivileged user;
             events = poll();
         }
         QCOMPARE(events, QStringList({Found, Unreadable}));
+        QCOMPARE(m_result, PollResult::Unreadable);
     }
 
     // An ordinary file whose read fails: the first bytes of this process's own memory map.

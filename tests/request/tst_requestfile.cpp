@@ -9,9 +9,9 @@
 #include <unistd.h>
 
 namespace {
-const QByteArray OpenAirConditioner = "\xB4\xF2\xBF\xAA\xBF\xD5\xB5\xF7"; // 打开空调
-const QByteArray CloseTv = "\xB9\xD8\xB1\xD5\xB5\xE7\xCA\xD3";            // 关闭电视
-const QByteArray FullWidthComma = "\xA3\xAC";                             // ，
+const QByteArray OpenAirConditioner = Bytes::TurnOn;
+const QByteArray CloseTv = Bytes::TurnOffTv;
+const QByteArray FullWidthComma = "\xA3\xAC"; // ，
 } // namespace
 
 class TestRequestFile : public QObject {
@@ -74,7 +74,7 @@ private slots:
     {
         QFETCH(QByteArray, bytes);
         QFETCH(QString, field);
-        QVERIFY(writeBytes(apiPath(), bytes));
+        QVERIFY(writeRequest(m_dir.path(), bytes));
         QCOMPARE(readFirstField(), std::optional(field));
     }
 
@@ -91,7 +91,7 @@ private slots:
         QFETCH(QByteArray, prefix);
         QByteArray bytes = prefix + OpenAirConditioner;
         bytes.append(64 * 1024 * 1024, 'x');
-        QVERIFY(writeBytes(apiPath(), bytes));
+        QVERIFY(writeRequest(m_dir.path(), bytes));
         const auto field = readFirstField();
         QVERIFY(field);
         QVERIFY(field->startsWith(u"打开空调"));
@@ -125,12 +125,12 @@ private slots:
         ::close(sock);
         QVERIFY(QFile::remove(apiPath()));
 
-        QVERIFY(writeBytes(m_dir.filePath(QStringLiteral("real.txt")), OpenAirConditioner));
+        QVERIFY(writeFile(m_dir.filePath(QStringLiteral("real.txt")), OpenAirConditioner));
         QVERIFY(QFile::link(m_dir.filePath(QStringLiteral("real.txt")), apiPath()));
         QVERIFY(file.exists());
         QVERIFY(QFile::remove(apiPath()));
 
-        QVERIFY(writeBytes(apiPath(), QByteArray()));
+        QVERIFY(writeRequest(m_dir.path(), QByteArray()));
         QVERIFY(file.exists());
     }
 

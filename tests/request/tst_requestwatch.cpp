@@ -22,7 +22,7 @@ private slots:
 
         QVERIFY(QDir(dir.filePath(u"api.txt"_qs)).removeRecursively());
         appeared.clear();
-        QVERIFY(writeBytes(dir.filePath(u"api.tmp"_qs), "\xB4\xF2\xBF\xAA"));
+        QVERIFY(writeFile(dir.filePath(u"api.tmp"_qs), Bytes::TurnOn));
         QVERIFY(QFile::rename(dir.filePath(u"api.tmp"_qs), dir.filePath(u"api.txt"_qs)));
         QTRY_VERIFY(appeared.count() > 0);
     }
@@ -37,7 +37,7 @@ private slots:
         QVERIFY(watch.isWatching());
 
         QSignalSpy appeared(&watch, &RequestWatch::mayHaveAppeared);
-        QVERIFY(writeBytes(requests.filePath(u"api.txt"_qs), "\xB4\xF2\xBF\xAA"));
+        QVERIFY(writeRequest(requests.path(), Bytes::TurnOn));
         QTRY_VERIFY(appeared.count() > 0);
     }
 

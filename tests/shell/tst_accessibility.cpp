@@ -1,6 +1,7 @@
 #include "blue.h"
 #include "facilities.h"
 #include "form1.h"
+#include "scriptedinputbox.h"
 #include "setup.h"
 #include "wifi.h"
 
@@ -78,10 +79,10 @@ private slots:
     {
         QTemporaryDir directory;
         wifi window(directory.path());
-        const InputBoxFunction previous =
-            replaceInputBox([](QWidget *, const QString &) { return QStringLiteral("不是端口"); });
-        window.findChild<QPushButton *>(QStringLiteral("s"))->click();
-        replaceInputBox(previous);
+        {
+            ScriptedInputBox box({QStringLiteral("不是端口")});
+            window.findChild<QPushButton *>(QStringLiteral("s"))->click();
+        }
 
         auto *serverlog = window.findChild<QListWidget *>(QStringLiteral("serverlog"));
         QVERIFY(serverlog->count() > 2);

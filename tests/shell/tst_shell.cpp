@@ -1,6 +1,7 @@
 #include "facilities.h"
 #include "form1.h"
 #include "polltimer.h"
+#include "scriptedinputbox.h"
 #include "setup.h"
 
 #include <QApplication>
@@ -224,10 +225,11 @@ private slots:
 
     void inputBoxCanBeReplaced()
     {
-        const InputBoxFunction previous =
-            replaceInputBox([](QWidget *, const QString &prompt) { return prompt + u"!"_qs; });
-        QCOMPARE(inputBox(nullptr, u"端口"_qs), u"端口!"_qs);
-        replaceInputBox(previous);
+        {
+            ScriptedInputBox box({u"8888"_qs});
+            QCOMPARE(inputBox(nullptr, u"端口"_qs), u"8888"_qs);
+            QCOMPARE(box.prompts, QStringList{u"端口"_qs});
+        }
     }
 
     // The real input box: title, empty field, Chinese buttons, application-modal; Cancel gives

@@ -1,14 +1,12 @@
 #pragma once
 
 #include <QObject>
-
-class QSocketNotifier;
-class QTimer;
+#include <memory>
 
 // Ticks every millisecond on the thread that owns it. Ticks that fall due while the thread is busy
 // merge into one, and a tick never starts while another runs. Qt's own timers round every wait up
-// to a whole millisecond, so at 1 ms they lose about one tick in ten; on Linux a timerfd keeps the
-// beat instead, and the event loop only waits for it to become readable.
+// to a whole millisecond, so at 1 ms they lose about one tick in ten; each platform keeps the beat
+// with its own clock instead, and the event loop only waits for that clock.
 //
 // A timer with nothing to do can rest: it then ticks only every RestInterval ms, until wake()
 // brings back the 1 ms beat with a tick at once. It stays active throughout.
@@ -34,16 +32,13 @@ signals:
     void timeout();
 
 private:
+    // The platform's clock, in a file of its own per platform: it emits timeout() once for
+    // however many beats have passed since the last tick.
+    class Beat;
+    // Beats every `milliseconds` from now on, or never for 0.
     void beat(int milliseconds);
 
     bool m_active = false;
     bool m_resting = false;
-#ifdef Q_OS_LINUX
-    void expire();
-
-    int m_fd;
-    QSocketNotifier *m_notifier;
-#else
-    QTimer *m_timer;
-#endif
+    std::unique_ptr<Beat> m_beat;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "pollcycle.h"
+#include "requestfile.h"
 
 #include <QObject>
 #include <QString>
@@ -11,7 +12,7 @@ class RequestWatch;
 // Runs the poll cycle on every tick of a mode window's timer, with the window's sink, transport and
 // success text. While there is no request to serve the timer rests, and a change in the directory
 // wakes it.
-class Poller : public QObject, private StatusSink {
+class Poller : public QObject {
     Q_OBJECT
 
 public:
@@ -19,14 +20,12 @@ public:
            const QString &successText, PollTimer *timer);
 
 private:
-    void report(const QString &line) override;
     void tick();
 
-    const QString m_directory;
+    RequestFile m_file;
     StatusSink &m_sink;
     Transport &m_transport;
     const QString m_successText;
     PollTimer *m_timer;
     RequestWatch *m_watch;
-    bool m_reported = false;
 };
