@@ -1,31 +1,17 @@
 #include "serialtransport.h"
 
 #include <QSerialPort>
-#include <algorithm>
-
-#ifdef Q_OS_WIN
-#include <QSerialPortInfo>
-#else
-#include <QFileInfo>
-#include <poll.h>
-#endif
-
-namespace {
-bool deviceExists(const QString &device)
-{
-#ifdef Q_OS_WIN
-    return !QSerialPortInfo(device).isNull();
-#else
-    return QFileInfo::exists(device);
-#endif
-}
-} // namespace
 
 SerialTransport::SerialTransport(QSerialPort *port, const QStringList &devices)
     : m_port(port)
     , m_devices(devices)
 {
+    for (const QString &device : devices)
+        m_nativeNames.push_back(nativeName(device));
     setLine(*m_port);
+    // Nothing is ever read; where the port has to be opened for reading too, it keeps no more
+    // than this of what arrives.
+    m_port->setReadBufferSize(64);
 }
 
 void SerialTransport::setLine(QSerialPort &port)
@@ -37,67 +23,58 @@ void SerialTransport::setLine(QSerialPort &port)
     port.setFlowControl(QSerialPort::NoFlowControl);
 }
 
-QStringList SerialTransport::defaultDevices()
-{
-#ifdef Q_OS_WIN
-    return {QStringLiteral("COM1")};
-#else
-    return {QStringLiteral("/dev/rfcomm0"), QStringLiteral("/dev/ttyUSB0"),
-            QStringLiteral("/dev/ttyACM0"), QStringLiteral("/dev/ttyS0")};
-#endif
-}
-
 bool SerialTransport::send(const QString &command)
 {
     if (command.isEmpty())
         return true;
+    const qsizetype wanted = firstPresent();
     // The rest of a command that went out after its tick may have failed since; a lost device
     // needs a fresh handle once it is back.
-    if (m_port->isOpen() && m_port->error() != QSerialPort::NoError)
+    if (m_port->isOpen() && (wanted != m_open || m_port->error() != QSerialPort::NoError)) {
         m_port->close();
-    if (!m_port->isOpen() && !open())
+        m_open = -1;
+    }
+    if (wanted < 0)
+        return fail(QStringLiteral("未找到串口设备"));
+    if (!m_port->isOpen() && !open(wanted))
         return false;
-    if (!readyForMore())
+    // One command waits at a time: while the line is slower than the ticks the rest are refused
+    // whole, so nothing piles up and no command is split.
+    if (m_port->bytesToWrite() > 0 || !lineHasRoom())
         return fail(QStringLiteral("串口忙，本次未发送"));
 
     m_port->write(m_bytes.of(command));
     if (!m_port->flush() || m_port->error() != QSerialPort::NoError) {
         m_port->close();
-        return fail(QStringLiteral("串口 %1 写入失败，设备可能已断开").arg(m_device));
+        m_open = -1;
+        return fail(QStringLiteral("串口 %1 写入失败，设备可能已断开").arg(m_devices[wanted]));
     }
     return true;
 }
 
-bool SerialTransport::open()
+// Stops at the open device while it is there: only an earlier one can take its place.
+qsizetype SerialTransport::firstPresent() const
 {
-    const auto found = std::find_if(m_devices.cbegin(), m_devices.cend(), deviceExists);
-    if (found == m_devices.cend())
-        return fail(QStringLiteral("未找到串口设备"));
-    m_device = *found;
-    m_port->setPortName(m_device);
-    m_port->clearError();
-    if (m_port->open(QIODevice::WriteOnly))
-        return true;
-    if (m_port->error() == QSerialPort::PermissionError)
-        return fail(QStringLiteral("串口 %1 无法打开：没有权限或已被占用").arg(m_device));
-    return fail(QStringLiteral("串口 %1 无法打开").arg(m_device));
+    for (qsizetype candidate = 0; candidate < qsizetype(m_nativeNames.size()); ++candidate) {
+        if (exists(m_nativeNames[candidate]))
+            return candidate;
+    }
+    return -1;
 }
 
-// One command waits at a time: while the line is slower than the ticks the rest are refused whole,
-// so nothing piles up and no command is split.
-bool SerialTransport::readyForMore() const
+bool SerialTransport::open(qsizetype candidate)
 {
-    if (m_port->bytesToWrite() > 0)
-        return false;
-#ifdef Q_OS_WIN
-    return true;
-#else
-    // The tty driver signals room only while little is queued for the line. Waiting for that keeps
-    // a slow line's backlog short and spares a write that finds no room at all, which the port
-    // would report just like a lost device. A hung-up line is let through so the write tells.
-    pollfd line{int(m_port->handle()), POLLOUT, 0};
-    return ::poll(&line, 1, 0) > 0 && (line.revents & (POLLOUT | POLLERR | POLLHUP));
-#endif
+    const QString &device = m_devices[candidate];
+    m_port->setPortName(device);
+    m_port->clearError();
+    if (m_port->open(openMode())) {
+        m_open = candidate;
+        return true;
+    }
+    if (m_port->error() == QSerialPort::PermissionError)
+        return fail(QStringLiteral("串口 %1 无法打开：没有权限或已被占用").arg(device) +
+                    permissionAdvice());
+    return fail(QStringLiteral("串口 %1 无法打开").arg(device));
 }
 
 bool SerialTransport::fail(const QString &reason)

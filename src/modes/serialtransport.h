@@ -3,20 +3,27 @@
 #include "gbk.h"
 #include "pollcycle.h"
 
+#include <QByteArray>
+#include <QIODevice>
 #include <QString>
 #include <QStringList>
+#include <vector>
 
 class QSerialPort;
 
 // Writes each command as its GBK bytes to a serial line at 9600 baud, 8N1, no handshaking, and
-// never reads. The port is opened at the first command that has bytes to send, on the first
-// candidate device that exists, and opened afresh after any failure, so a device plugged in late
-// or back again is picked up by the next command.
+// never reads. The line goes to the first of the candidate devices that exists: the port is opened
+// at the first command that has bytes to send; when a device earlier in the list appears, or the
+// open one goes away, the next command goes to the first one there is; a device that stays is
+// never closed and opened again (that would toggle DTR, which resets many USB serial boards).
+// After a failure the port is opened afresh, so a device plugged in late or back again is picked
+// up by the next command.
 class SerialTransport : public Transport {
 public:
     SerialTransport(QSerialPort *port, const QStringList &devices);
 
-    // A Bluetooth serial link bound to rfcomm0, then USB serial modules, then the first UART.
+    // A Bluetooth serial link bound to rfcomm0, then USB serial modules, then the first UART; COM1
+    // on Windows.
     static QStringList defaultDevices();
     // The line both ends agree on: 9600 baud, 8 data bits, no parity, 1 stop bit, no handshaking.
     static void setLine(QSerialPort &port);
@@ -25,13 +32,24 @@ public:
     QString errorString() const override { return m_error; }
 
 private:
-    bool open();
-    bool readyForMore() const;
+    // Where the line should go now: the first candidate that exists, or -1.
+    qsizetype firstPresent() const;
+    bool open(qsizetype candidate);
     bool fail(const QString &reason);
+
+    // What differs between platforms, in a file of its own per platform: how a device is named
+    // to the system and looked up without opening it, how a port must be opened, what to do about
+    // a port one may not open, and whether the line has room for another command.
+    static QByteArray nativeName(const QString &device);
+    static bool exists(const QByteArray &nativeName);
+    static QIODevice::OpenMode openMode();
+    static QString permissionAdvice();
+    bool lineHasRoom() const;
 
     QSerialPort *m_port;
     QStringList m_devices;
-    QString m_device;
+    std::vector<QByteArray> m_nativeNames;
+    qsizetype m_open = -1;
     CommandBytes m_bytes;
     QString m_error;
 };

@@ -542,7 +542,8 @@ void tst_Faults::serialLineDropsAndReturns()
     const QString blueStray = stray(rig.blueSince(dropped), isFailure);
     QVERIFY2(blueStray.isEmpty(), qPrintable(blueStray));
     const QString first = rig.blueSince(dropped).at(1);
-    QVERIFY2(first.contains(rig.devicePath()), qPrintable(first));
+    QVERIFY2(first.contains(rig.devicePath()) || first == Failed + u"未找到串口设备"_qs,
+             qPrintable(first));
     const QString wifiStray = stray(rig.wifiSince(dropped), oneOf({WifiSent}));
     QVERIFY2(wifiStray.isEmpty(), qPrintable(wifiStray));
 

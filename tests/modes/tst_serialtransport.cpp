@@ -6,6 +6,7 @@
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
+#include <fcntl.h>
 #include <memory>
 #include <termios.h>
 
@@ -83,7 +84,8 @@ private slots:
         QTest::newRow("absent") << u"absent"_qs << u"未找到串口设备"_qs;
         QTest::newRow("not a terminal") << u"plain"_qs << u"串口 %1 无法打开"_qs;
         QTest::newRow("held by another")
-            << u"held"_qs << u"串口 %1 无法打开：没有权限或已被占用"_qs;
+            << u"held"_qs
+            << u"串口 %1 无法打开：没有权限或已被占用（普通用户须在 dialout 组中）"_qs;
     }
     void openFailureIsExplained()
     {
@@ -131,7 +133,7 @@ private slots:
 
         m_pty->closeMaster();
         QVERIFY(!transport.send(u"电视=关闭"_qs));
-        QCOMPARE(transport.errorString(), u"串口 %1 写入失败，设备可能已断开"_qs.arg(link));
+        QCOMPARE(transport.errorString(), u"未找到串口设备"_qs);
         QVERIFY(!port.isOpen());
 
         PseudoTerminal replacement;
@@ -139,6 +141,51 @@ private slots:
         QVERIFY2(transport.send(u"空调=启动"_qs), qPrintable(transport.errorString()));
         QByteArray received;
         QTRY_COMPARE((received += replacement.read()), On);
+
+        // A write that fails closes the port, and the next command opens it afresh.
+        const int readOnly = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        QVERIFY(::dup2(readOnly, int(port.handle())) >= 0);
+        ::close(readOnly);
+        QVERIFY(!transport.send(u"电视=关闭"_qs));
+        QCOMPARE(transport.errorString(), u"串口 %1 写入失败，设备可能已断开"_qs.arg(link));
+        QVERIFY(!port.isOpen());
+        QVERIFY2(transport.send(u"空调=启动"_qs), qPrintable(transport.errorString()));
+        QTRY_COMPARE((received += replacement.read()), On + On);
+    }
+
+    // rfcomm0 before ttyS0: the line goes to the first that is there, and a device that stays is
+    // never opened afresh.
+    void linePrefersTheFirstDeviceThere()
+    {
+        const QString rfcomm0 = m_dir->filePath(u"rfcomm0"_qs);
+        const QString ttyS0 = m_dir->filePath(u"ttyS0"_qs);
+        PseudoTerminal bluetooth;
+        QVERIFY(pointLink(ttyS0, m_pty->slavePath()));
+        QSerialPort port;
+        SerialTransport transport(&port, {rfcomm0, ttyS0});
+        const auto sendsTo = [&](PseudoTerminal &line, const QByteArray &bytes) {
+            QByteArray received;
+            return transport.send(u"电视=关闭"_qs) &&
+                   QTest::qWaitFor([&] { return (received += line.read()) == bytes; });
+        };
+        QVERIFY(sendsTo(*m_pty, TvOff));
+        // Marks the open file: a port opened afresh would not carry the mark.
+        QCOMPARE(::fcntl(port.handle(), F_SETFL, ::fcntl(port.handle(), F_GETFL) | O_APPEND), 0);
+        QVERIFY(sendsTo(*m_pty, TvOff));
+        QVERIFY(::fcntl(port.handle(), F_GETFL) & O_APPEND);
+
+        QVERIFY(pointLink(rfcomm0, bluetooth.slavePath()));
+        QVERIFY(sendsTo(bluetooth, TvOff));
+        QVERIFY(QFile::remove(rfcomm0));
+        QVERIFY(sendsTo(*m_pty, TvOff));
+        QVERIFY(pointLink(rfcomm0, bluetooth.slavePath()));
+        QVERIFY(sendsTo(bluetooth, TvOff));
+        QCOMPARE(m_pty->read(), QByteArray());
+
+        QVERIFY(QFile::remove(rfcomm0) && QFile::remove(ttyS0));
+        QVERIFY(!transport.send(u"电视=关闭"_qs));
+        QCOMPARE(transport.errorString(), u"未找到串口设备"_qs);
+        QVERIFY(!port.isOpen());
     }
 
     void fullLineRefusesWholeCommands_data()
