@@ -4,6 +4,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QHostInfo>
 #include <cstdio>
 
 #ifdef Q_OS_WIN
@@ -134,7 +135,12 @@ int main(int argc, char *argv[])
         if (!port)
             return misused(QStringLiteral("端口无效：%1（应为 1 到 65535 之间的整数）")
                                .arg(parser.value(udp)));
-        const QHostAddress host(parser.value(address).trimmed());
+        // A host name is taken as the server takes one: its first IPv4 address.
+        const QString name = UdpTransport::hostFrom(parser.value(address));
+        QHostAddress host(name);
+        if (host.isNull())
+            host = UdpTransport::firstIPv4(QHostInfo::fromName(name).addresses())
+                       .value_or(QHostAddress());
         if (host.isNull())
             return misused(QStringLiteral("地址无效：%1").arg(parser.value(address)));
         if (!listener.listenUdp(host, *port)) {

@@ -54,6 +54,22 @@ std::optional<quint16> UdpTransport::portFrom(const QString &typed)
     return quint16(port);
 }
 
+QString UdpTransport::hostFrom(const QString &typed)
+{
+    return typed.normalized(QString::NormalizationForm_KC).trimmed().replace(u'。', u'.');
+}
+
+std::optional<QHostAddress> UdpTransport::firstIPv4(const QList<QHostAddress> &addresses)
+{
+    for (const QHostAddress &address : addresses) {
+        bool isIPv4 = false;
+        const quint32 ipv4 = address.toIPv4Address(&isIPv4);
+        if (isIPv4)
+            return QHostAddress(ipv4);
+    }
+    return std::nullopt;
+}
+
 QString UdpTransport::reason(QAbstractSocket::SocketError error)
 {
     switch (error) {

@@ -31,6 +31,11 @@ public:
     // A port as a person types it: surrounding spaces ignored, full-width digits from a Chinese
     // input method accepted; nothing unless it is a whole number from 1 to 65535.
     static std::optional<quint16> portFrom(const QString &typed);
+    // A host as a person types it: surrounding spaces ignored, full-width characters and the
+    // ideographic full stop "。" of a Chinese input method read as their ASCII forms.
+    static QString hostFrom(const QString &typed);
+    // The first IPv4 address among `addresses`, the way a host name is taken.
+    static std::optional<QHostAddress> firstIPv4(const QList<QHostAddress> &addresses);
 
     // Short Chinese reason for a socket error; the user never sees the toolkit's English texts.
     static QString reason(QAbstractSocket::SocketError error);

@@ -1,11 +1,12 @@
 #include "wifi.h"
 
 #include "facilities.h"
+#include "listbox.h"
 #include "polltimer.h"
 
 #include <QHostInfo>
-#include <QListWidget>
 #include <QPushButton>
+#include <QTimer>
 #include <QUdpSocket>
 #include <optional>
 
@@ -16,41 +17,30 @@ constexpr ControlRow s{"s", {5400, 360, 1215, 495}};
 } // namespace Table
 
 namespace {
-// Replies typed with a Chinese input method may carry full-width digits and dots.
-QString normalisedReply(const QString &reply)
+QString badPortLine(const QString &reply)
 {
-    return reply.normalized(QString::NormalizationForm_KC).trimmed();
+    const QString typed = reply.trimmed();
+    if (typed.isEmpty())
+        return QStringLiteral(
+            "端口无效：未输入端口，请重新点击“开始安装”，输入 1 到 65535 之间的整数");
+    return QStringLiteral("端口无效：“%1”不是 1 到 65535 之间的整数，请改正后重新点击“开始安装”")
+        .arg(typed);
 }
 
-// Addresses are taken as they stand: only a host name goes to the resolver.
-QHostInfo lookUp(const QString &host)
+QString unknownHostLine(const QString &host)
 {
-    QHostAddress address;
-    if (!address.setAddress(host))
-        return QHostInfo::fromName(host);
-    QHostInfo info;
-    info.setAddresses({address});
-    return info;
-}
-
-std::optional<QHostAddress> firstIPv4(const QList<QHostAddress> &addresses)
-{
-    for (const QHostAddress &address : addresses) {
-        bool isIPv4 = false;
-        const quint32 ipv4 = address.toIPv4Address(&isIPv4);
-        if (isIPv4)
-            return QHostAddress(ipv4);
-    }
-    return std::nullopt;
+    return QStringLiteral("找不到客户端“%1”：请检查IP地址或主机名，然后重新点击“开始安装”")
+        .arg(host);
 }
 } // namespace
 
 wifi::wifi(const QString &directory, QWidget *parent)
     : QWidget(parent)
-    , serverlog(new QListWidget(this))
+    , serverlog(new ListBox(MaxLogLines, this))
     , s(new QPushButton(QStringLiteral("开始安装"), this))
     , jiance(new PollTimer(this))
     , Winsock1(new QUdpSocket(this))
+    , m_lookupTimeout(new QTimer(this))
     , m_transport(*Winsock1)
     , m_poller(directory, *this, m_transport, QStringLiteral("服务器发送成功"), jiance)
 {
@@ -64,32 +54,43 @@ wifi::wifi(const QString &directory, QWidget *parent)
     Winsock1->setObjectName(QStringLiteral("Winsock1"));
     setTabOrder(serverlog, s);
 
-    // Every line has the same height; saying so spares the list measuring each one.
-    serverlog->setUniformItemSizes(true);
+    m_lookupTimeout->setSingleShot(true);
+    m_lookupTimeout->setInterval(LookupMs);
 
     connect(s, &QPushButton::clicked, this, &wifi::setupSequence);
+    connect(m_lookupTimeout, &QTimer::timeout, this, [this] {
+        abandonLookup();
+        abandonSetup(unknownHostLine(m_host));
+    });
+}
+
+wifi::~wifi()
+{
+    abandonLookup();
 }
 
 void wifi::report(const QString &line)
 {
-    if (serverlog->count() >= MaxLogLines)
-        delete serverlog->takeItem(0);
-    serverlog->addItem(line);
+    serverlog->appendSoon(line);
+}
+
+void wifi::log(const QString &line)
+{
+    serverlog->append(line);
 }
 
 void wifi::setupSequence()
 {
     s->setEnabled(false);
-    report(QStringLiteral("正在配置服务器"));
-    report(QStringLiteral("正在配置通讯协议"));
+    log(QStringLiteral("正在配置服务器"));
+    log(QStringLiteral("正在配置通讯协议"));
     // Winsock1 is a UDP socket from the start; there is no protocol to switch.
-    report(QStringLiteral("正在配置端口"));
+    log(QStringLiteral("正在配置端口"));
 
-    const std::optional<quint16> port =
-        UdpTransport::portFrom(inputBox(this, QStringLiteral("输入通讯端口（整数,最好大于1000")));
+    const QString portReply = inputBox(this, QStringLiteral("输入通讯端口（整数,最好大于1000"));
+    const std::optional<quint16> port = UdpTransport::portFrom(portReply);
     if (!port) {
-        abandonSetup(
-            QStringLiteral("端口无效：请输入 1 到 65535 之间的整数，然后重新点击“开始安装”"));
+        abandonSetup(badPortLine(portReply));
         return;
     }
     // Binding now, not at the first send, shows a port that is taken before the user goes on.
@@ -100,45 +101,65 @@ void wifi::setupSequence()
         return;
     }
 
-    report(QStringLiteral("正在获取服务器IP地址"));
-    report(QStringLiteral("正在获取客户端IP"));
-    // A Chinese input method in Chinese punctuation mode types "。" for the dot.
-    const QString host =
-        normalisedReply(
-            inputBox(this, QStringLiteral("输入客户端（比如电冰箱，电视机或者其他计算机之类的)的IP("
-                                          "如果与服务器在同一IP可以输入127.0.0.1")))
-            .replace(u'。', u'.');
-    if (host.isEmpty()) {
+    log(QStringLiteral("正在获取服务器IP地址"));
+    log(QStringLiteral("正在获取客户端IP"));
+    m_host = UdpTransport::hostFrom(
+        inputBox(this, QStringLiteral("输入客户端（比如电冰箱，电视机或者其他计算机之类的)的IP("
+                                      "如果与服务器在同一IP可以输入127.0.0.1")));
+    if (m_host.isEmpty()) {
         abandonSetup(QStringLiteral(
             "未输入客户端IP：请重新点击“开始安装”，输入客户端的IP地址（例如127.0.0.1）"));
         return;
     }
-    // A host name is resolved once, here: the destination stays fixed while the window serves.
-    const QHostInfo lookup = lookUp(host);
-    if (lookup.error() != QHostInfo::NoError) {
-        abandonSetup(
-            QStringLiteral("找不到客户端“%1”：请检查IP地址或主机名，然后重新点击“开始安装”")
-                .arg(host));
+    QHostAddress address;
+    if (address.setAddress(m_host)) {
+        finishSetup({address});
         return;
     }
-    const std::optional<QHostAddress> destination = firstIPv4(lookup.addresses());
+    // A host name is resolved once, here, and the destination stays fixed while the window
+    // serves. The resolver may take long: the window waits for its answer with 开始安装 greyed,
+    // and the other window goes on polling meanwhile.
+    m_lookup = QHostInfo::lookupHost(m_host, this, &wifi::hostLookedUp);
+    m_lookupTimeout->start();
+}
+
+void wifi::hostLookedUp(const QHostInfo &info)
+{
+    m_lookup = -1;
+    m_lookupTimeout->stop();
+    if (info.error() != QHostInfo::NoError) {
+        abandonSetup(unknownHostLine(m_host));
+        return;
+    }
+    finishSetup(info.addresses());
+}
+
+void wifi::finishSetup(const QList<QHostAddress> &addresses)
+{
+    const std::optional<QHostAddress> destination = UdpTransport::firstIPv4(addresses);
     if (!destination) {
         abandonSetup(
             QStringLiteral("客户端“%1”没有IPv4地址：请输入IPv4地址，然后重新点击“开始安装”")
-                .arg(host));
+                .arg(m_host));
         return;
     }
     m_transport.setDestination(*destination);
 
-    report(QStringLiteral("服务器安装完成。如果有人对服务器下命令的话这里会提示的."));
-    report(QStringLiteral("正在启动服务"));
+    log(QStringLiteral("服务器安装完成。如果有人对服务器下命令的话这里会提示的."));
+    log(QStringLiteral("正在启动服务"));
     jiance->start();
-    report(QStringLiteral("服务启动完毕"));
+    log(QStringLiteral("服务启动完毕"));
 }
 
 void wifi::abandonSetup(const QString &line)
 {
     m_transport.release();
-    report(line);
+    log(line);
     s->setEnabled(true);
+}
+
+void wifi::abandonLookup()
+{
+    if (m_lookup >= 0)
+        QHostInfo::abortHostLookup(std::exchange(m_lookup, -1));
 }

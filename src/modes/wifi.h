@@ -5,12 +5,15 @@
 #include "udptransport.h"
 
 #include <QCoreApplication>
+#include <QHostAddress>
 #include <QString>
 #include <QWidget>
 
-class QListWidget;
-class QPushButton;
+class ListBox;
 class PollTimer;
+class QHostInfo;
+class QPushButton;
+class QTimer;
 class QUdpSocket;
 
 // The Wi-Fi mode: after the user gives a port and a destination, every request found in
@@ -19,20 +22,32 @@ class wifi : public QWidget, private StatusSink {
 public:
     // The list keeps only the newest lines: with "api.txt" present it grows by two lines per tick.
     static constexpr int MaxLogLines = 1000;
+    // How long a host name may take to resolve before the setup gives up on it.
+    static constexpr int LookupMs = 5000;
 
     explicit wifi(const QString &directory = QCoreApplication::applicationDirPath(),
                   QWidget *parent = nullptr);
+    ~wifi() override;
 
 private:
+    // The poll cycle's lines, two a millisecond: they reach the list once a frame.
     void report(const QString &line) override;
+    // The setup's lines, at once.
+    void log(const QString &line);
     void setupSequence();
+    void hostLookedUp(const QHostInfo &info);
+    void finishSetup(const QList<QHostAddress> &addresses);
     // Frees the port and leaves the window ready for another click on "开始安装".
     void abandonSetup(const QString &line);
+    void abandonLookup();
 
-    QListWidget *serverlog;
+    ListBox *serverlog;
     QPushButton *s;
     PollTimer *jiance;
     QUdpSocket *Winsock1;
+    QTimer *m_lookupTimeout;
     UdpTransport m_transport;
     Poller m_poller;
+    QString m_host;
+    int m_lookup = -1;
 };

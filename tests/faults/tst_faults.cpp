@@ -1,4 +1,5 @@
 #include "blue.h"
+#include "listbox.h"
 #include "polltimer.h"
 #include "pseudoterminal.h"
 #include "scriptedinputbox.h"
@@ -157,7 +158,8 @@ public:
         }
         if (!wifiTimer()->isActive())
             return false;
-        QAbstractItemModel *log = m_wifi->findChild<QListWidget *>(u"serverlog"_qs)->model();
+        m_log = m_wifi->findChild<ListBox *>(u"serverlog"_qs);
+        QAbstractItemModel *log = m_log->model();
         QObject::connect(log, &QAbstractItemModel::rowsInserted, log,
                          [this, log](const QModelIndex &, int first, int last) {
                              for (int row = first; row <= last; ++row)
@@ -214,8 +216,10 @@ public:
         return true;
     }
 
+    // The log shows its lines once a frame: a mark takes in every line reported so far.
     Mark mark()
     {
+        m_log->flush();
         return {m_wifiLines.size(), m_blue->printedRows().size(),
                 m_listener ? m_listener->dropSentinel() : 0, dropSerialSentinel()};
     }
@@ -242,10 +246,12 @@ public:
         if (!runUntil([port] { return port->bytesToWrite() == 0; }))
             return false;
         const int ordinal = dropSerialSentinel();
-        return runUntil([this, ordinal] {
+        const bool arrived = runUntil([this, ordinal] {
             m_serial += m_pty->read();
             return m_serial.count(Sentinel) >= ordinal;
         });
+        m_log->flush();
+        return arrived;
     }
 
 private:
@@ -265,6 +271,7 @@ private:
     quint16 m_port = 0;
     std::unique_ptr<UdpListener> m_listener;
     std::unique_ptr<wifi> m_wifi;
+    ListBox *m_log = nullptr;
     std::unique_ptr<blue> m_blue;
     QStringList m_wifiLines;
 };

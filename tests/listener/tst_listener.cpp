@@ -94,11 +94,19 @@ class tst_Listener : public QObject {
     Q_OBJECT
 
 private slots:
+    void printsEachDatagramWithItsSender_data()
+    {
+        QTest::addColumn<QStringList>("address");
+        QTest::newRow("default address") << QStringList();
+        QTest::newRow("host name") << QStringList{u"--address"_qs, u"localhost"_qs};
+    }
     // The server's own transport holds port P on every address; the listener shares it.
     void printsEachDatagramWithItsSender()
     {
+        QFETCH(QStringList, address);
         const quint16 port = freePort();
-        ListenerProcess listener({QStringLiteral("--udp"), QString::number(port)});
+        ListenerProcess listener(QStringList{QStringLiteral("--udp"), QString::number(port)} +
+                                 address);
         QVERIFY(listener.waitUntilReady());
 
         QUdpSocket socket;

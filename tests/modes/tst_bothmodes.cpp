@@ -34,9 +34,11 @@ private slots:
 
         QVERIFY(writeRequest(dir.path(), Bytes::TurnOn));
         QByteArray serialBytes;
+        auto *serverlog = udp.findChild<QListWidget *>(u"serverlog"_qs);
         QVERIFY(runUntil([&] {
             serialBytes += line.read();
-            return listener.received.size() >= 10 && serialBytes.size() >= 10 * Bytes::On.size();
+            return listener.received.size() >= 10 && serialBytes.size() >= 10 * Bytes::On.size() &&
+                   !serverlog->findItems(u"服务器发送成功"_qs, Qt::MatchExactly).isEmpty();
         }));
         for (const QNetworkDatagram &datagram : std::as_const(listener.received)) {
             QCOMPARE(datagram.data(), Bytes::On);
@@ -44,9 +46,6 @@ private slots:
         }
         QCOMPARE(serialBytes.size() % Bytes::On.size() == 0 ? serialBytes : QByteArray(),
                  Bytes::On.repeated(serialBytes.size() / Bytes::On.size()));
-        QVERIFY(udp.findChild<QListWidget *>(u"serverlog"_qs)
-                    ->findItems(u"服务器发送成功"_qs, Qt::MatchExactly)
-                    .size() > 0);
         QVERIFY(serial.printedRows().contains(u"发送成功"_qs));
     }
 };
