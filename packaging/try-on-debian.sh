@@ -4,7 +4,11 @@
 # dependencies resolve without recommended packages, the request directory belongs to the group
 # morvane, a member of the group can write a request that the installed server reads, and both
 # programs start. Run as root after scripts/package.sh; needs debootstrap and the network.
+# The chroots take about 900 MB and are removed at the end; with --keep they stay, and the next
+# try starts from the kept Debian instead of downloading it again.
 set -euo pipefail
+keep=false
+[ "${1:-}" = --keep ] && keep=true
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 deb=$(ls "$top"/build-package/morvane_*.deb)
 base=$top/build-chroot/bookworm
@@ -18,7 +22,10 @@ cp -a "$base" "$root"
 cp /etc/resolv.conf "$root/etc/"
 cp "$deb" "$root/tmp/"
 mount -t proc proc "$root/proc"
-trap 'umount "$root/proc"' EXIT
+cleanup() {
+    umount "$root/proc" && { $keep || rm -rf --one-file-system "$top/build-chroot"; }
+}
+trap cleanup EXIT
 
 in_root() { chroot "$root" "$@"; }
 in_root apt-get update -q
@@ -29,8 +36,8 @@ in_root useradd -m -G morvane writer
 in_root useradd -m desk
 in_root stat -c '%U:%G %A %n' /var/lib/morvane /usr/lib/morvane/server
 in_root readlink /usr/lib/morvane/api.txt /usr/bin/morvane-server
-in_root runuser -u writer -- sh -c \
-    'printf "打开空调\r\n" | iconv -f UTF-8 -t GBK > /var/lib/morvane/api.txt'
+in_root runuser -u writer -- sh -c 'cd /var/lib/morvane &&
+    printf "打开空调\r\n" | iconv -f UTF-8 -t GBK > api.tmp && mv api.tmp api.txt'
 in_root runuser -u desk -- head -c 8 /usr/lib/morvane/api.txt | od -An -tx1
 if in_root runuser -u desk -- sh -c ': > /usr/lib/morvane/api.txt' 2>/dev/null; then
     echo "a user outside the group could write the request" >&2

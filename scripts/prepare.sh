@@ -28,10 +28,15 @@ fi
 
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-# build DIR [cmake options...]: configures and builds the whole project into $top/DIR.
-build() {
+# configure DIR [cmake options...]: configures the project into $top/DIR.
+configure() {
     local dir=$1
     shift
     cmake -S "$top" -B "$top/$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
-    cmake --build "$top/$dir" -j "$(nproc)"
+}
+
+# build DIR [cmake options...]: configures and builds the whole project into $top/DIR.
+build() {
+    configure "$@"
+    cmake --build "$top/$1" -j "$(nproc)"
 }
