@@ -17,8 +17,9 @@ public:
     explicit UdpTransport(QUdpSocket &socket);
 
     // Binds local port P on every IPv4 address, shared with other programs on this machine that
-    // ask for sharing as well, so an appliance program can listen on the same port. On failure
-    // errorString() says why; release() then frees the socket.
+    // ask for sharing as well, so an appliance program can listen on the same port (on Windows
+    // only one that binds after the server). On failure errorString() says why; release() then
+    // frees the socket.
     bool bind(quint16 port);
     void setDestination(const QHostAddress &destination);
     // Closes the socket so that the port is free again.

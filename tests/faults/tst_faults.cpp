@@ -147,8 +147,7 @@ public:
                const std::optional<QHostAddress> &listenAt = QHostAddress(QHostAddress::LocalHost))
     {
         m_port = freePort();
-        if (!m_dir.isValid() || !m_pty->isValid() || m_port == 0 ||
-            (listenAt && !listen(*listenAt)) || !pointDeviceAt(*m_pty))
+        if (!m_dir.isValid() || !m_pty->isValid() || m_port == 0 || !pointDeviceAt(*m_pty))
             return false;
 
         m_wifi = std::make_unique<wifi>(m_dir.path());
@@ -156,7 +155,7 @@ public:
             ScriptedInputBox box({QString::number(m_port), host});
             m_wifi->findChild<QPushButton *>(u"s"_qs)->click();
         }
-        if (!wifiTimer()->isActive())
+        if (!wifiTimer()->isActive() || (listenAt && !listen(*listenAt)))
             return false;
         m_log = m_wifi->findChild<ListBox *>(u"serverlog"_qs);
         QAbstractItemModel *log = m_log->model();

@@ -105,14 +105,14 @@ private slots:
     {
         QFETCH(QStringList, address);
         const quint16 port = freePort();
-        ListenerProcess listener(QStringList{QStringLiteral("--udp"), QString::number(port)} +
-                                 address);
-        QVERIFY(listener.waitUntilReady());
-
         QUdpSocket socket;
         UdpTransport server(socket);
         QVERIFY2(server.bind(port), qPrintable(server.errorString()));
         server.setDestination(QHostAddress::LocalHost);
+        ListenerProcess listener(QStringList{QStringLiteral("--udp"), QString::number(port)} +
+                                 address);
+        QVERIFY(listener.waitUntilReady());
+
         QVERIFY(server.send(u"空调=启动"_qs));
         QVERIFY(server.send(u"电视=关闭"_qs));
         QVERIFY(server.send(u"近光灯=启动"_qs));

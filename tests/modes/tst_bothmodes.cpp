@@ -19,8 +19,6 @@ private slots:
     {
         QTemporaryDir dir;
         const quint16 port = freePort();
-        UdpListener listener(port);
-        QVERIFY(listener.isBound());
         PseudoTerminal line;
         QVERIFY(line.isValid());
 
@@ -29,6 +27,8 @@ private slots:
             ScriptedInputBox box({QString::number(port), u"127.0.0.1"_qs});
             udp.findChild<QPushButton *>(u"s"_qs)->click();
         }
+        UdpListener listener(port);
+        QVERIFY(listener.isBound());
         blue serial(dir.path(), {line.slavePath()});
         serial.show();
 

@@ -7,18 +7,15 @@
 #include <QUdpSocket>
 
 namespace {
-// A transport bound to a free port P, sending to a listener at 127.0.0.1 on P.
+// A transport bound to a free port P, sending to a listener that joined it at 127.0.0.1.
 struct Loopback {
-    bool ready()
-    {
-        transport.setDestination(QHostAddress::LocalHost);
-        return listener.isBound() && transport.bind(port);
-    }
+    bool ready() const { return bound && listener.isBound(); }
 
     const quint16 port = freePort();
-    UdpListener listener{port};
     QUdpSocket socket;
     UdpTransport transport{socket};
+    const bool bound = (transport.setDestination(QHostAddress::LocalHost), transport.bind(port));
+    UdpListener listener{port};
 };
 } // namespace
 
@@ -34,7 +31,7 @@ void tst_UdpTransport::sendsEachCommandAsItsGbkBytes()
 {
     Loopback loopback;
     QVERIFY(loopback.ready());
-    auto &[port, listener, socket, transport] = loopback;
+    auto &[port, socket, transport, bound, listener] = loopback;
 
     // Alternating commands would expose stale bytes kept from the previous one.
     const QStringList commands = {QStringLiteral("空调=启动"), QStringLiteral("空调=启动"),
@@ -56,7 +53,7 @@ void tst_UdpTransport::failedSendGivesChineseReason()
 {
     Loopback loopback;
     QVERIFY(loopback.ready());
-    auto &[port, listener, socket, transport] = loopback;
+    auto &[port, socket, transport, bound, listener] = loopback;
 
     QVERIFY(!transport.send(QString(70000, u'灯')));
     QVERIFY(!transport.errorString().isEmpty());

@@ -366,11 +366,11 @@ void tst_Wifi::requestsGoOutAsDatagrams()
     QTemporaryDir dir;
     QVERIFY(writeRequest(dir.path(), Bytes::TurnOn));
     const quint16 port = freePort();
-    UdpListener listener(port);
-    QVERIFY(listener.isBound());
     wifi window(dir.path());
     const Controls c(window);
     runSetup(window, {QString::number(port), QStringLiteral("127.0.0.1")});
+    UdpListener listener(port);
+    QVERIFY(listener.isBound());
 
     QVERIFY(runUntil([&] { return listener.received.size() >= 3; }));
     QVERIFY(removeRequest(dir.path()));
@@ -395,11 +395,11 @@ void tst_Wifi::emptyCommandSendsNothing()
     QTemporaryDir dir;
     QVERIFY(writeRequest(dir.path(), "\xC4\xE3\xBA\xC3")); // 你好
     const quint16 port = freePort();
-    UdpListener listener(port);
-    QVERIFY(listener.isBound());
     wifi window(dir.path());
     const Controls c(window);
     runSetup(window, {QString::number(port), QStringLiteral("127.0.0.1")});
+    UdpListener listener(port);
+    QVERIFY(listener.isBound());
 
     QTRY_VERIFY_WITH_TIMEOUT(c.lines().count(Sent) >= 3, 30000);
     QVERIFY(listener.catchUp());
