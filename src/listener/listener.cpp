@@ -1,10 +1,10 @@
 #include "listener.h"
 
+#include "console.h"
 #include "serialtransport.h"
 #include "udptransport.h"
 
 #include <QDateTime>
-#include <QIODevice>
 #include <QNetworkDatagram>
 #include <QSerialPort>
 #include <QUdpSocket>
@@ -43,7 +43,7 @@ QString describe(const Received &received)
 }
 } // namespace
 
-Listener::Listener(QIODevice *out, QObject *parent)
+Listener::Listener(std::FILE *out, QObject *parent)
     : QObject(parent)
     , m_out(out)
 {
@@ -131,5 +131,5 @@ void Listener::print(const QString &from, const QList<Received> &received)
     QString lines;
     for (const Received &one : received)
         lines += QStringLiteral("%1  %2  %3\n").arg(time, from, describe(one));
-    m_out->write(lines.toLocal8Bit());
+    writeText(m_out, lines);
 }

@@ -6,8 +6,8 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <cstdio>
 
-class QIODevice;
 class QSerialPort;
 class QUdpSocket;
 
@@ -18,7 +18,7 @@ class Listener : public QObject {
     Q_OBJECT
 
 public:
-    explicit Listener(QIODevice *out, QObject *parent = nullptr);
+    explicit Listener(std::FILE *out, QObject *parent = nullptr);
 
     // Binds with address sharing, so that the server on the same machine can hold the port too.
     bool listenUdp(const QHostAddress &address, quint16 port);
@@ -42,7 +42,7 @@ private:
     void readSerial();
     void print(const QString &from, const QList<Received> &received);
 
-    QIODevice *m_out;
+    std::FILE *m_out;
     QUdpSocket *m_udp = nullptr;
     QSerialPort *m_serial = nullptr;
     QString m_device;

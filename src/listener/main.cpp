@@ -1,9 +1,9 @@
+#include "console.h"
 #include "listener.h"
 #include "udptransport.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFile>
 #include <QHostInfo>
 #include <cstdio>
 
@@ -42,9 +42,7 @@ const char Help[] = R"(用法：morvane-listener [选项]
 // piped on as it is.
 void tell(const QString &line)
 {
-    QFile err;
-    err.open(stderr, QIODevice::WriteOnly);
-    err.write((line + u'\n').toLocal8Bit());
+    writeText(stderr, line + u'\n');
 }
 
 int misused(const QString &why)
@@ -115,9 +113,7 @@ int main(int argc, char *argv[])
         return misused(QStringLiteral("未知选项：%1").arg(unknown.join(QStringLiteral("、"))));
     }
     if (parser.isSet(help)) {
-        QFile out;
-        out.open(stdout, QIODevice::WriteOnly);
-        out.write(Help);
+        writeText(stdout, QString::fromUtf8(Help));
         return Ended;
     }
     if (!parser.positionalArguments().isEmpty())
@@ -126,9 +122,7 @@ int main(int argc, char *argv[])
     if (!parser.isSet(udp) && !parser.isSet(serial))
         return misused(QStringLiteral("请用 --udp 给出端口，或用 --serial 给出串口设备。"));
 
-    QFile out;
-    out.open(fileno(stdout), QIODevice::WriteOnly | QIODevice::Unbuffered);
-    Listener listener(&out);
+    Listener listener(stdout);
 
     if (parser.isSet(udp)) {
         const std::optional<quint16> port = UdpTransport::portFrom(parser.value(udp));
