@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds the Windows program with MinGW-w64 and Qt for Windows (../shared/windows/) into
+# build-windows/, and lays out build-windows/Morvane/, a folder that runs on Windows as it is.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/prepare.sh"
+install_missing g++-mingw-w64-x86-64-posix mingw-w64-tools
+
+archive=${MORVANE_WINDOWS_QT:-$top/../shared/windows/qt6-mingw-6.4.2.tar.xz}
+[ -f "$archive" ] || { echo "Qt for Windows not found: $archive" >&2; exit 1; }
+# Unpacked once into the ignored directory .windows/, and again when the archive changes.
+qt=$top/.windows/qt6-mingw
+unpacked=$(stat -c '%n %s %Y' "$archive")
+if [ "$(cat "$qt.unpacked" 2>/dev/null)" != "$unpacked" ]; then
+    rm -rf "$qt"
+    mkdir -p "$top/.windows"
+    tar -xJf "$archive" -C "$top/.windows"
+    echo "$unpacked" >"$qt.unpacked"
+fi
+
+build build-windows -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake"
+rm -rf "$top/build-windows/Morvane"
+cmake --install "$top/build-windows" --prefix "$top/build-windows/Morvane" --strip >/dev/null
+echo "Windows folder: $top/build-windows/Morvane"
+
