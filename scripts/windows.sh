@@ -1,9 +1,16 @@
 #!/usr/bin/env bash
 # Builds the Windows program with MinGW-w64 and Qt for Windows (../shared/windows/) into
 # build-windows/, and lays out build-windows/Morvane/, a folder that runs on Windows as it is.
+#   --test     then runs the tests under Wine
 set -euo pipefail
+for option in "$@"; do
+    case $option in
+    --test) ;;
+    *) echo "unknown option: $option (use --test)" >&2 && exit 2 ;;
+    esac
+done
 source "$(dirname "${BASH_SOURCE[0]}")/prepare.sh"
-install_missing g++-mingw-w64-x86-64-posix mingw-w64-tools
+install_missing g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 socat
 
 archive=${MORVANE_WINDOWS_QT:-$top/../shared/windows/qt6-mingw-6.4.2.tar.xz}
 [ -f "$archive" ] || { echo "Qt for Windows not found: $archive" >&2; exit 1; }
@@ -22,3 +29,18 @@ rm -rf "$top/build-windows/Morvane"
 cmake --install "$top/build-windows" --prefix "$top/build-windows/Morvane" --strip >/dev/null
 echo "Windows folder: $top/build-windows/Morvane"
 
+for option in "$@"; do
+    case $option in
+    --test)
+        junit=$top/build-windows/wine-tests.xml
+        status=0
+        ctest --test-dir "$top/build-windows" --output-on-failure --output-junit "$junit" \
+            || status=$?
+        ran=$(grep -c '<testcase name="tst_' "$junit")
+        failed=$(grep '<testcase name="tst_' "$junit" | grep -vc 'status="run"' || true)
+        echo "Windows leg: $ran test programs ran under Wine, $((ran - failed)) passed."
+        WINEPREFIX=$top/build-windows/wine /usr/lib/wine/wineserver -k 2>/dev/null || true
+        [ "$status" -eq 0 ] || exit "$status"
+        ;;
+    esac
+done
