@@ -2,15 +2,16 @@
 # Builds the Windows program with MinGW-w64 and Qt for Windows (../shared/windows/) into
 # build-windows/, and lays out build-windows/Morvane/, a folder that runs on Windows as it is.
 #   --test     then runs the tests under Wine
+#   --package  then makes the installer and a portable .zip in build-windows/package/
 set -euo pipefail
 for option in "$@"; do
     case $option in
-    --test) ;;
-    *) echo "unknown option: $option (use --test)" >&2 && exit 2 ;;
+    --test | --package) ;;
+    *) echo "unknown option: $option (use --test, --package)" >&2 && exit 2 ;;
     esac
 done
 source "$(dirname "${BASH_SOURCE[0]}")/prepare.sh"
-install_missing g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 socat
+install_missing g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 nsis socat
 
 archive=${MORVANE_WINDOWS_QT:-$top/../shared/windows/qt6-mingw-6.4.2.tar.xz}
 [ -f "$archive" ] || { echo "Qt for Windows not found: $archive" >&2; exit 1; }
@@ -41,6 +42,10 @@ for option in "$@"; do
         echo "Windows leg: $ran test programs ran under Wine, $((ran - failed)) passed."
         WINEPREFIX=$top/build-windows/wine /usr/lib/wine/wineserver -k 2>/dev/null || true
         [ "$status" -eq 0 ] || exit "$status"
+        ;;
+    --package)
+        cpack --config "$top/build-windows/CPackConfig.cmake" -B "$top/build-windows/package"
+        ls "$top"/build-windows/package/Morvane-*.{exe,zip}
         ;;
     esac
 done

@@ -1,4 +1,4 @@
-# Tests of the Windows build only: the serial line on COM1.
+# Tests of the Windows build only: the serial line on COM1, and the installer.
 set(MORVANE_TEST_LIBS modes facilities request)
 morvane_tests(windows)
 
@@ -11,4 +11,8 @@ if(MORVANE_WINE_ENV)
     set_tests_properties(com-ports-start PROPERTIES FIXTURES_SETUP com-ports)
     set_tests_properties(com-ports-stop PROPERTIES FIXTURES_CLEANUP com-ports)
     set_tests_properties(tst_comport PROPERTIES FIXTURES_REQUIRED com-ports)
+
+    add_test(NAME installer
+        COMMAND ${CMAKE_CURRENT_LIST_DIR}/check-installer.sh ${PROJECT_BINARY_DIR})
+    set_tests_properties(installer PROPERTIES TIMEOUT 300)
 endif()
