@@ -3,11 +3,12 @@
 # build-windows/, and lays out build-windows/Morvane/, a folder that runs on Windows as it is.
 #   --test     then runs the tests under Wine
 #   --package  then makes the installer and a portable .zip in build-windows/package/
+#   --run      then starts the folder's server.exe under Wine, on a virtual display if there is none
 set -euo pipefail
 for option in "$@"; do
     case $option in
-    --test | --package) ;;
-    *) echo "unknown option: $option (use --test, --package)" >&2 && exit 2 ;;
+    --test | --package | --run) ;;
+    *) echo "unknown option: $option (use --test, --package, --run)" >&2 && exit 2 ;;
     esac
 done
 source "$(dirname "${BASH_SOURCE[0]}")/prepare.sh"
@@ -46,6 +47,15 @@ for option in "$@"; do
     --package)
         cpack --config "$top/build-windows/CPackConfig.cmake" -B "$top/build-windows/package"
         ls "$top"/build-windows/package/Morvane-*.{exe,zip}
+        ;;
+    --run)
+        export WINEPREFIX=$top/build-windows/wine-run WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
+        run=(env LC_ALL=zh_CN.UTF-8 /usr/lib/wine/wine64 "$top/build-windows/Morvane/server.exe")
+        if [ -z "${DISPLAY:-}" ]; then
+            echo "No display found: starting server.exe on a virtual X display (Xvfb)."
+            run=(xvfb-run -a -s "-screen 0 1280x800x24 -dpi 96" "${run[@]}")
+        fi
+        "${run[@]}"
         ;;
     esac
 done
