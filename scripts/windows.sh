@@ -49,7 +49,8 @@ for option in "$@"; do
         ls "$top"/build-windows/package/Morvane-*.{exe,zip}
         ;;
     --run)
-        export WINEPREFIX=$top/build-windows/wine-run WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
+        export WINEPREFIX=$top/build-windows/wine-run WINEDEBUG=-all
+        export WINEDLLOVERRIDES='mscoree,mshtml='
         run=(env LC_ALL=zh_CN.UTF-8 /usr/lib/wine/wine64 "$top/build-windows/Morvane/server.exe")
         if [ -z "${DISPLAY:-}" ]; then
             echo "No display found: starting server.exe on a virtual X display (Xvfb)."

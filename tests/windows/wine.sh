@@ -3,6 +3,7 @@
 # with the DLLs where they were built, and makes the Wine prefix the first time. The prefix maps
 # COM1 and COM2 to the two ends of the pseudo-terminal pair that com-ports.sh makes.
 source "$1"
+# Without .NET and HTML support Wine does not offer to download them when it makes a prefix.
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
 WINEPATH=$(printf 'Z:%s;' "${libraries[@]}" | tr / '\\')
 export WINEPATH
