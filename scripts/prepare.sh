@@ -12,19 +12,20 @@ packages=(
     dpkg-dev file desktop-file-utils
 )
 
-missing=()
-for package in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' \
-        || missing+=("$package")
-done
-
-if ((${#missing[@]})); then
-    as_root=()
+# install_missing PACKAGE...: installs those of the packages that are not installed yet.
+install_missing() {
+    local package missing=() as_root=()
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' \
+            || missing+=("$package")
+    done
+    ((${#missing[@]})) || return 0
     [ "$(id -u)" -eq 0 ] || as_root=(sudo)
     export DEBIAN_FRONTEND=noninteractive
     "${as_root[@]}" apt-get update
     "${as_root[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+}
+install_missing "${packages[@]}"
 
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
