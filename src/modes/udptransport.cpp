@@ -9,12 +9,9 @@ UdpTransport::UdpTransport(QUdpSocket &socket)
 
 bool UdpTransport::bind(quint16 port)
 {
-    // Shared the way each system shares: on Linux with SO_REUSEADDR, so that another program
-    // asking for it too can listen on the port, whichever binds first; on Windows with the plain
-    // bind, which fails while anyone holds the port (a program holding it cannot be robbed of it),
-    // and which a program binding later with SO_REUSEADDR may still join.
-    if (!m_socket.bind(QHostAddress::AnyIPv4, port, QAbstractSocket::ShareAddress)) {
-        m_error = reason(m_socket.error());
+    const QAbstractSocket::SocketError error = bindShared(port);
+    if (error != QAbstractSocket::UnknownSocketError) {
+        m_error = reason(error);
         return false;
     }
     m_port = port;

@@ -18,8 +18,8 @@ public:
 
     // Binds local port P on every IPv4 address, shared with other programs on this machine that
     // ask for sharing as well, so an appliance program can listen on the same port (on Windows
-    // only one that binds after the server). On failure errorString() says why; release() then
-    // frees the socket.
+    // one that binds after the server: a port another program holds is reported as taken). On
+    // failure errorString() says why; release() then frees the socket.
     bool bind(quint16 port);
     void setDestination(const QHostAddress &destination);
     // Closes the socket so that the port is free again.
@@ -42,6 +42,10 @@ public:
     static QString reason(QAbstractSocket::SocketError error);
 
 private:
+    // Binds the socket for sharing, the way the platform allows it (a file of its own per
+    // platform); UnknownSocketError when it is bound.
+    QAbstractSocket::SocketError bindShared(quint16 port);
+
     QUdpSocket &m_socket;
     quint16 m_port = 0;
     QHostAddress m_destination;

@@ -1,0 +1,22 @@
+#include "udptransport.h"
+
+#include <QUdpSocket>
+
+// On Windows SO_REUSEADDR binds even a port that another program holds, and takes it from under
+// that program. A plain bind tries first whether anyone holds the port; only then is it bound
+// with SO_REUSEADDR, so that an appliance program binding after the server can join it. A port
+// held exclusively, or reserved by the system, refuses with an access error: to the user it is
+// simply taken.
+QAbstractSocket::SocketError UdpTransport::bindShared(quint16 port)
+{
+    QUdpSocket probe;
+    if (!probe.bind(QHostAddress::AnyIPv4, port, QAbstractSocket::ShareAddress))
+        return probe.error() == QAbstractSocket::SocketAccessError
+                   ? QAbstractSocket::AddressInUseError
+                   : probe.error();
+    probe.close();
+    if (m_socket.bind(QHostAddress::AnyIPv4, port,
+                      QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint))
+        return QAbstractSocket::UnknownSocketError;
+    return m_socket.error();
+}
