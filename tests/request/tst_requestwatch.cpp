@@ -27,28 +27,6 @@ private slots:
         QTRY_VERIFY(appeared.count() > 0);
     }
 
-    // An installed program's api.txt is a link into a directory that producers may write to.
-    void wakesWhenTheRequestAppearsWhereTheLinkPoints()
-    {
-        QTemporaryDir program;
-        QTemporaryDir requests;
-        QVERIFY(QFile::link(requests.filePath(u"api.txt"_qs), program.filePath(u"api.txt"_qs)));
-        RequestWatch watch(program.path());
-        QVERIFY(watch.isWatching());
-
-        QSignalSpy appeared(&watch, &RequestWatch::mayHaveAppeared);
-        QVERIFY(writeRequest(requests.path(), Bytes::TurnOn));
-        QTRY_VERIFY(appeared.count() > 0);
-    }
-
-    void aLinkIntoAMissingDirectoryCannotBeWatched()
-    {
-        QTemporaryDir program;
-        QVERIFY(QFile::link(program.filePath(u"gone/api.txt"_qs), program.filePath(u"api.txt"_qs)));
-        RequestWatch watch(program.path());
-        QVERIFY(!watch.isWatching());
-    }
-
     void aMissingDirectoryCannotBeWatched()
     {
         QTemporaryDir dir;

@@ -1,10 +1,10 @@
 #include "blue.h"
 #include "polltimer.h"
 #include "serialtransport.h"
+#include "support.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QFile>
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,7 +14,7 @@
 // under Wine 8, a process that opens a serial port a second time crashes or hangs at its next
 // loading of a DLL.
 namespace {
-const QByteArray AirOff = QByteArray::fromHex("BFD5B5F73DB9D8B1D5");
+const QByteArray AirOff = Bytes::Off;
 
 // What arrives until `count` bytes have come or a second passes with nothing new, while the event
 // loop keeps running. The port is waited on directly: under Wine its readyRead does not come
@@ -53,10 +53,7 @@ private slots:
     void blueForwardsEachRequestOnComOne()
     {
         QTemporaryDir dir;
-        QFile request(dir.filePath(u"api.txt"_qs));
-        QVERIFY(request.open(QIODevice::WriteOnly));
-        request.write("\xB9\xD8\xB1\xD5\xBF\xD5\xB5\xF7");
-        request.close();
+        QVERIFY(writeRequest(dir.path(), Bytes::TurnOff));
         blue window(dir.path(), SerialTransport::defaultDevices());
         window.show();
 
