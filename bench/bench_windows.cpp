@@ -168,13 +168,14 @@ void measureLatencyFigure(const Rig &rig)
     Windows windows;
     openWindows(windows, rig.directory, rig.far, true, true);
     std::vector<double> p50s, p99s, maxima;
+    rig.far.longestReadDelay = 0;
     for (int run = 0; run < rig.number("runs"); ++run) {
         std::vector<double> latencies;
         for (int trial = 0; trial < rig.number("trials"); ++trial) {
             QFile::remove(rig.directory + QStringLiteral("/api.txt"));
             do
                 sleepMs(10);
-            while (nowNs() - rig.far.lastDatagramAt < 10000000);
+            while (nowNs() - rig.far.lastDatagramAt < 10000000 || rig.far.hasUnread());
             rig.far.armed = true;
             const qint64 appeared = rig.producer.makeAppear();
             while (rig.far.armed)
@@ -187,9 +188,10 @@ void measureLatencyFigure(const Rig &rig)
     }
     closeWindows(windows);
     std::printf("latency, api.txt appearing to first datagram, %d trials a run: p50 %.3f ms, p99 "
-                "%.3f ms (runs from %.3f to %.3f), max %.3f ms\n",
+                "%.3f ms (runs from %.3f to %.3f), max %.3f ms; the far side read datagrams up to "
+                "%.1f ms after they arrived\n",
                 rig.number("trials"), median(p50s), median(p99s), percentile(p99s, 0),
-                percentile(p99s, 1), median(maxima));
+                percentile(p99s, 1), median(maxima), rig.far.longestReadDelay / 1e6);
     report("latency-p99", median(p99s));
 }
 

@@ -12,10 +12,12 @@
 
 #include <arpa/inet.h>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -75,6 +77,7 @@ FarSide::FarSide()
     setsockopt(m_udp, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     const int buffer = 4 << 20;
     setsockopt(m_udp, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+    setsockopt(m_udp, SOL_SOCKET, SO_TIMESTAMPNS, &yes, sizeof yes);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -115,15 +118,25 @@ void FarSide::run()
             continue;
         if (fds[0].revents & POLLIN) {
             sockaddr_in from{};
-            socklen_t length = sizeof from;
-            const ssize_t n = recvfrom(m_udp, buffer, sizeof buffer, 0,
-                                       reinterpret_cast<sockaddr *>(&from), &length);
-            const qint64 at = nowNs();
+            iovec payload{buffer, sizeof buffer};
+            alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+            msghdr message{&from, sizeof from, &payload, 1, control, sizeof control, 0};
+            const ssize_t n = recvmsg(m_udp, &message, 0);
+            const qint64 readAt = nowNs();
+            qint64 at = readAt;
+            if (const cmsghdr *stamp = CMSG_FIRSTHDR(&message);
+                stamp && stamp->cmsg_level == SOL_SOCKET && stamp->cmsg_type == SCM_TIMESTAMPNS) {
+                timespec arrived, now;
+                std::memcpy(&arrived, CMSG_DATA(stamp), sizeof arrived);
+                clock_gettime(CLOCK_REALTIME, &now);
+                at -= (now.tv_sec - arrived.tv_sec) * 1000000000LL + now.tv_nsec - arrived.tv_nsec;
+            }
             if (n >= 0) {
                 if (QByteArrayView(buffer, n) != Command || ntohs(from.sin_port) != m_port)
                     ++faults;
                 ++datagrams;
                 lastDatagramAt = at;
+                longestReadDelay = std::max<qint64>(longestReadDelay, readAt - at);
                 if (armed.exchange(false))
                     armedArrival = at;
             }
@@ -165,6 +178,12 @@ private:
     std::atomic<qint64> &m_paints;
 };
 } // namespace
+
+bool FarSide::hasUnread() const
+{
+    int next = 0;
+    return ioctl(m_udp, FIONREAD, &next) == 0 && next > 0;
+}
 
 void openWindows(Windows &windows, const QString &directory, const FarSide &far, bool withUdp,
                  bool withSerial)

@@ -49,10 +49,17 @@ public:
     QString serialDevice() const { return m_slaveName; }
     double cpuSeconds() { return threadCpuSeconds(m_thread.native_handle()); }
 
+    // Datagrams not yet read by the far side's thread.
+    bool hasUnread() const;
+
     std::atomic<qint64> datagrams{0}, serialCommands{0}, faults{0};
+    // Moments a datagram reached the far side's socket, as the kernel stamps it: the far side's
+    // thread may be kept waiting by the rest of the machine, and the windows must not be blamed.
     std::atomic<qint64> armedArrival{0};
     std::atomic<bool> armed{false};
     std::atomic<qint64> lastDatagramAt{0};
+    // The longest wait between a datagram's arrival and the far side reading it.
+    std::atomic<qint64> longestReadDelay{0};
 
 private:
     void run();
