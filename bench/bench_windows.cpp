@@ -15,20 +15,13 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QDir>
-#include <QLibraryInfo>
 #include <QListWidget>
-#include <QProcess>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <cstdio>
 #include <memory>
-#include <mutex>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 void addOptions(QCommandLineParser &options)

@@ -5,7 +5,6 @@
 // that never answers, and the lines a measuring run hands back to the run that started it.
 
 #include <QByteArray>
-#include <QMap>
 #include <QString>
 
 #include <pthread.h>
