@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Profiles the windows during a standing request on the xcb platform: perf records the soak of
+# bench_windows (both windows serving api.txt) with DWARF call graphs, since Debian builds Qt
+# without frame pointers, then prints the share of each thread, each library, and the functions
+# that take the most time with what they call. Usage: bash bench/profile.sh [seconds]
+# [accessibility on|off]; the recording stays in build/profile/perf.data. Unwinding DWARF now and
+# then fails for a whole recording: when the inclusive list shows no Qt frames, record again.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/prepare.sh"
+if ! command -v perf >/dev/null; then
+    as_root=()
+    [ "$(id -u)" -eq 0 ] || as_root=(sudo)
+    "${as_root[@]}" apt-get install -y --no-install-recommends linux-perf
+fi
+build build
+seconds=${1:-30}
+accessibility=${2:-off}
+out="$top/build/profile"
+mkdir -p "$out"
+perf record -F 499 --call-graph dwarf,16384 -o "$out/perf.data" -- \
+    "$top/build/bench/bench_windows" --soak "$seconds" --platform xcb --accessibility "$accessibility"
+# Only the first lines of each report are wanted: perf ending on a closed pipe is no failure.
+set +o pipefail
+report() {
+    perf report -i "$out/perf.data" --stdio -g none "$@" 2>/dev/null |
+        grep -v -E -e '^#' -e '^$' -e '\] 0x[0-9a-f]+( |$)'
+}
+echo "== share of each thread (bench_windows is the windows' thread)"
+report --no-children --sort comm | head -12
+echo "== share of each library, windows' thread"
+report --no-children --comm bench_windows --sort dso | head -12
+echo "== functions with what they call, windows' thread (inclusive, then own)"
+report --children --comm bench_windows --sort symbol | head -50
+report --no-children --comm bench_windows --sort symbol | head -25
