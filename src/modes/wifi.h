@@ -30,7 +30,7 @@ public:
     ~wifi() override;
 
 private:
-    // The poll cycle's lines, two a millisecond: they reach the list once a frame.
+    // The poll cycle's lines, two a millisecond: they reach the list in batches, ten times a second at most.
     void report(const QString &line) override;
     // The setup's lines, at once.
     void log(const QString &line);

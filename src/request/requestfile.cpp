@@ -18,7 +18,7 @@ bool isLineEnd(char c)
 std::optional<QString> RequestFile::readFirstField()
 {
     char chunk[4096];
-    const qint64 count = m_file.read(chunk, sizeof chunk);
+    const qint64 count = read(chunk, sizeof chunk);
     if (count < 0)
         return std::nullopt;
     const QByteArrayView head(chunk, count);
@@ -28,16 +28,11 @@ std::optional<QString> RequestFile::readFirstField()
     // The field runs past the first chunk: take the rest up to the bound in one go.
     QByteArray bytes(head.data(), head.size());
     bytes.resize(MaxBytes);
-    const qint64 more = m_file.read(bytes.data() + count, MaxBytes - count);
+    const qint64 more = read(bytes.data() + count, MaxBytes - count);
     if (more < 0)
         return std::nullopt;
     bytes.truncate(count + more);
     return gbk().decode(*firstField(bytes, true));
-}
-
-void RequestFile::close()
-{
-    m_file.close();
 }
 
 std::optional<QByteArrayView> RequestFile::firstField(QByteArrayView bytes, bool atEnd)

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArrayView>
-#include <QFile>
 #include <QString>
 #include <optional>
 
@@ -15,6 +14,9 @@ public:
     static constexpr qsizetype MaxBytes = 16 * 1024;
 
     explicit RequestFile(const QString &directory);
+    ~RequestFile() { close(); }
+    RequestFile(const RequestFile &) = delete;
+    RequestFile &operator=(const RequestFile &) = delete;
 
     // True only for an ordinary file: a directory, FIFO, device node, socket or dangling link
     // under the name counts as absent, and so does a file marked hidden or system where files
@@ -32,7 +34,11 @@ public:
     static std::optional<QByteArrayView> firstField(QByteArrayView bytes, bool atEnd);
 
 private:
-    // The path as the platform's own file functions take it, made once.
+    // Reads what the open file holds up to `size` bytes, or -1.
+    qint64 read(char *data, qint64 size);
+
+    // The path as the platform's own file functions take it, made once, and the platform's handle
+    // of the open file: the file functions are called directly, once each a tick.
     QByteArray m_nativePath;
-    QFile m_file;
+    qintptr m_handle = -1;
 };

@@ -1,8 +1,12 @@
 #include "requestfile.h"
 
+#include <QFile>
+
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 RequestFile::RequestFile(const QString &directory)
     : m_nativePath(QFile::encodeName(directory + QLatin1String("/api.txt")))
@@ -27,6 +31,28 @@ bool RequestFile::open()
         ::close(fd);
         return false;
     }
-    return m_file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered,
-                       QFileDevice::AutoCloseHandle);
+    m_handle = fd;
+    return true;
+}
+
+qint64 RequestFile::read(char *data, qint64 size)
+{
+    qint64 done = 0;
+    while (done < size) {
+        const ssize_t count = ::read(int(m_handle), data + done, size_t(size - done));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return -1;
+        if (count == 0)
+            break;
+        done += count;
+    }
+    return done;
+}
+
+void RequestFile::close()
+{
+    if (m_handle >= 0)
+        ::close(int(std::exchange(m_handle, -1)));
 }

@@ -2,8 +2,8 @@
 
 #include <QDir>
 
-#include <fcntl.h>
-#include <io.h>
+#include <utility>
+
 #include <windows.h>
 
 namespace {
@@ -42,11 +42,26 @@ bool RequestFile::open()
         ::CloseHandle(handle);
         return false;
     }
-    const int fd = ::_open_osfhandle(intptr_t(handle), _O_RDONLY | _O_BINARY);
-    if (fd < 0) {
-        ::CloseHandle(handle);
-        return false;
+    m_handle = qintptr(handle);
+    return true;
+}
+
+qint64 RequestFile::read(char *data, qint64 size)
+{
+    qint64 done = 0;
+    while (done < size) {
+        DWORD count = 0;
+        if (!::ReadFile(HANDLE(m_handle), data + done, DWORD(size - done), &count, nullptr))
+            return -1;
+        if (count == 0)
+            break;
+        done += count;
     }
-    return m_file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered,
-                       QFileDevice::AutoCloseHandle);
+    return done;
+}
+
+void RequestFile::close()
+{
+    if (m_handle != -1)
+        ::CloseHandle(HANDLE(std::exchange(m_handle, -1)));
 }

@@ -1,11 +1,18 @@
 #include "listbox.h"
 
+#include <QApplication>
+#include <QHash>
+#include <QItemSelectionModel>
+#include <QPainter>
+#include <QStaticText>
 #include <QStyle>
 #include <QStyledItemDelegate>
 
-// Every row is as wide as the widest line held, so that the view measures a single row (all rows
-// have the same height) and still scrolls sideways as far as the longest line needs.
-class ListBox::Widths : public QStyledItemDelegate {
+// Draws the rows of a log that takes turns between a few texts. Every row is as wide as the widest
+// line held, so that the view measures a single row (all rows have the same height) and still
+// scrolls sideways as far as the longest line needs. The texts are laid out once and kept: a busy
+// log is repainted many times a second with the same few lines.
+class ListBox::Rows : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
@@ -15,6 +22,30 @@ public:
         hint.setWidth(qMax(hint.width(), widest));
         return hint;
     }
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override
+    {
+        QStyleOptionViewItem row = option;
+        initStyleOption(&row, index);
+        const QStaticText &text = laidOut(row.text, row.font);
+        row.text.clear();
+        const QStyle *style = row.widget ? row.widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &row, painter, row.widget);
+
+        const QRect area = style->subElementRect(QStyle::SE_ItemViewItemText, &row, row.widget);
+        const int margin =
+            style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, row.widget) + 1;
+        const QPalette::ColorGroup group =
+            row.state & QStyle::State_Enabled ? QPalette::Normal : QPalette::Disabled;
+        painter->setPen(row.palette.color(group, row.state & QStyle::State_Selected
+                                                     ? QPalette::HighlightedText
+                                                     : QPalette::Text));
+        painter->setFont(row.font);
+        painter->drawStaticText(area.left() + margin,
+                                area.top() + (area.height() - int(text.size().height())) / 2, text);
+    }
+
     void widen(int width)
     {
         if (width <= widest)
@@ -24,55 +55,88 @@ public:
     }
 
     int widest = 0;
+
+private:
+    const QStaticText &laidOut(const QString &line, const QFont &font) const
+    {
+        if (font != m_font || m_texts.size() > 64) {
+            m_texts.clear();
+            m_font = font;
+        }
+        auto found = m_texts.find(line);
+        if (found == m_texts.end()) {
+            QStaticText text(line);
+            text.setTextFormat(Qt::PlainText);
+            text.prepare(QTransform(), font);
+            found = m_texts.insert(line, text);
+        }
+        return *found;
+    }
+
+    mutable QFont m_font;
+    mutable QHash<QString, QStaticText> m_texts;
 };
 
 ListBox::ListBox(int capacity, QWidget *parent)
     : QListWidget(parent)
     , m_capacity(capacity)
-    , m_widths(new Widths(this))
+    , m_rows(new Rows(this))
 {
-    setItemDelegate(m_widths);
+    setItemDelegate(m_rows);
     setUniformItemSizes(true);
     setTextElideMode(Qt::ElideNone);
-    m_frame.setSingleShot(true);
-    m_frame.setInterval(FrameMs);
-    connect(&m_frame, &QTimer::timeout, this, &ListBox::flush);
+    m_batch.setSingleShot(true);
+    m_batch.setInterval(BatchMs);
+    connect(&m_batch, &QTimer::timeout, this, [this] {
+        flush();
+        measureNewLines();
+    });
 }
 
 void ListBox::append(const QString &line)
 {
     m_pending.append(line);
     flush();
+    if (!m_batch.isActive())
+        m_batch.start();
 }
 
 void ListBox::appendSoon(const QString &line)
 {
     m_pending.append(line);
-    if (!m_frame.isActive())
-        m_frame.start();
+    if (!m_batch.isActive())
+        m_batch.start();
 }
 
 void ListBox::flush()
 {
-    m_frame.stop();
+    m_batch.stop();
     if (m_pending.size() > m_capacity)
         m_pending.remove(0, m_pending.size() - m_capacity);
     const int surplus = count() + int(m_pending.size()) - m_capacity;
-    if (surplus > 0)
+    if (surplus > 0) {
+        // A current line about to go would hand its place to the next one and scroll the view
+        // there and back, repainting the whole list: it goes without a successor instead.
+        if (currentRow() >= 0 && currentRow() < surplus)
+            selectionModel()->clearCurrentIndex();
         model()->removeRows(0, surplus);
-    for (const QString &line : std::as_const(m_pending))
-        measure(line);
+    }
     addItems(m_pending);
+    m_unmeasured.append(m_pending);
     m_pending.clear();
 }
 
-// The lines of a busy log take turns between a few texts: those just measured are not measured
-// again.
-void ListBox::measure(const QString &line)
+// Measuring a text for the first time lays out glyphs it may never have met; it waits for the
+// batch, apart from the tick or click that brought the line. The lines of a busy log take turns
+// between a few texts: those just measured are not measured again.
+void ListBox::measureNewLines()
 {
-    if (line == m_measured[0] || line == m_measured[1])
-        return;
-    m_measured[1] = std::exchange(m_measured[0], line);
     const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
-    m_widths->widen(fontMetrics().horizontalAdvance(line) + 2 * margin);
+    for (const QString &line : std::as_const(m_unmeasured)) {
+        if (line == m_measured[0] || line == m_measured[1])
+            continue;
+        m_measured[1] = std::exchange(m_measured[0], line);
+        m_rows->widen(fontMetrics().horizontalAdvance(line) + 2 * margin);
+    }
+    m_unmeasured.clear();
 }

@@ -6,13 +6,15 @@
 
 PrintWindow::PrintWindow(QWidget *parent)
     : QWidget(parent)
+    , m_lineHeight(lineHeight())
 {
 }
 
+// Called at every tick: once the window is printed full, a line costs a comparison.
 void PrintWindow::print(const QString &line)
 {
     const qint64 row = m_printRow++;
-    const int height = lineHeight();
+    const int height = m_lineHeight;
     if (row * height >= this->height())
         return;
     if (m_rows.size() <= row)
@@ -24,7 +26,7 @@ void PrintWindow::print(const QString &line)
 void PrintWindow::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
-    const int height = lineHeight();
+    const int height = m_lineHeight;
     const int first = event->rect().top() / height;
     const int last = qMin(int(m_rows.size()) - 1, event->rect().bottom() / height);
     for (int row = first; row <= last; ++row) {
@@ -41,6 +43,8 @@ void PrintWindow::changeEvent(QEvent *event)
         m_rows.clear();
         update();
     }
+    if (event->type() == QEvent::FontChange)
+        m_lineHeight = lineHeight();
     QWidget::changeEvent(event);
 }
 

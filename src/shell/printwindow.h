@@ -22,6 +22,7 @@ protected:
 private:
     int lineHeight() const;
 
+    int m_lineHeight;
     QStringList m_rows;
     qint64 m_printRow = 0;
 };

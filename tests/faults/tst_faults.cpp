@@ -215,7 +215,7 @@ public:
         return true;
     }
 
-    // The log shows its lines once a frame: a mark takes in every line reported so far.
+    // The log shows its lines in batches: a mark takes in every line reported so far.
     Mark mark()
     {
         m_log->flush();
