@@ -94,8 +94,16 @@ std::pair<double, double> measureCpu(Windows &windows, FarSide &far, int seconds
 void measureCpuFigures(const Rig &rig)
 {
     const int runs = rig.number("runs"), seconds = rig.number("seconds");
-    Windows windows;
     rig.producer.makeAppear();
+    std::vector<double> floors;
+    for (int run = 0; run < runs; ++run)
+        floors.push_back(100 * bareCycleShare(QFile::encodeName(rig.directory), rig.far.port(),
+                                              QFile::encodeName(rig.far.serialDevice()), seconds));
+    std::printf("the same system calls alone, in a bare loop: %.2f%% of one core\n",
+                median(floors));
+    report("cpu-floor", median(floors));
+
+    Windows windows;
     openWindows(windows, rig.directory, rig.far, true, true);
     sleepMs(1000);
     std::vector<double> shares, perCycle;
@@ -273,16 +281,22 @@ int stall(const Rig &rig)
                 baseline);
 
     const QString host = rig.options.value(QStringLiteral("host"));
-    std::vector<double> gaps;
+    std::vector<double> gaps, floors;
     for (int run = 0; run < rig.number("setups"); ++run) {
         const auto setup = std::make_shared<WifiSetup>();
         const QString port = QString::number(freeUdpPort());
+        // The window is open and drawn before the setup is timed: opening a window is not part
+        // of its setup.
+        onGuiThread([&] {
+            setup->window = new wifi(rig.directory);
+            setup->window->show();
+        });
+        sleepMs(300);
+        const auto floor = std::make_unique<BareBeat>();
         const qint64 clicked = nowNs();
         QMetaObject::invokeMethod(qApp, [&, setup] {
             heartbeat.reset(nowNs());
             blueCycles.reset(nowNs());
-            setup->window = new wifi(rig.directory);
-            setup->window->show();
             setup->previousInputBox = replaceInputBox([=](QWidget *, const QString &prompt) {
                 return prompt.contains(u"端口") ? port : host;
             });
@@ -308,10 +322,12 @@ int stall(const Rig &rig)
             delete setup->window;
         });
         gaps.push_back(gap);
+        floors.push_back(floor->longestMs());
         if (setup->finished)
             std::printf("setup %d: longest gap of the windows' thread %.1f ms (between blue's "
-                        "cycles %.1f ms); over after %.2f s with \"%s\"\n",
-                        run + 1, gap, blueGap, (setup->finishedAt - clicked) / 1e9,
+                        "cycles %.1f ms; of a bare loop beside them %.1f ms); over after %.2f s "
+                        "with \"%s\"\n",
+                        run + 1, gap, blueGap, floors.back(), (setup->finishedAt - clicked) / 1e9,
                         qUtf8Printable(setup->lastLine));
         else
             std::printf("setup %d: longest gap of the windows' thread %.1f ms; not over within "
@@ -320,6 +336,7 @@ int stall(const Rig &rig)
     }
     closeWindows(windows);
     report("stall", median(gaps));
+    report("stall-floor", median(floors));
     return 0;
 }
 

@@ -7,8 +7,10 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <pthread.h>
 #include <sys/types.h>
+#include <thread>
 #include <vector>
 
 qint64 nowNs();
@@ -40,6 +42,24 @@ public:
 
 private:
     qint64 m_last = 0, m_longest = 0;
+};
+
+// A bare 1 ms loop on a thread of its own, from construction to destruction: the longest gap
+// between its beats is how long the machine itself keeps a waiting thread from running, the floor
+// under every gap measured beside it.
+class BareBeat {
+public:
+    BareBeat();
+    ~BareBeat();
+    BareBeat(const BareBeat &) = delete;
+    BareBeat &operator=(const BareBeat &) = delete;
+
+    double longestMs() const { return m_longest / 1e6; }
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::atomic<qint64> m_longest{0};
+    std::thread m_thread;
 };
 
 // Busy-looping processes at a lower priority, the load of other programs on the machine. They end
@@ -101,10 +121,21 @@ QByteArray figureLine(const QByteArray &key, double value);
 // Parses one line of output: true, with key and value set, for a figure line.
 bool parseFigureLine(const QByteArray &line, QByteArray *key, double *value);
 
-// A bound a figure must keep.
+// The share of one core that the system calls of a standing request take on their own, in a bare
+// loop on a thread of its own for `seconds`: a wake-up each millisecond, and in each the two
+// windows' looks at `directory`/api.txt (stat, open, fstat, read, close), one datagram of a command
+// to loopback `port`, and the serial line's stat, poll and write of it on `device`. What the
+// windows cost beyond this is theirs.
+double bareCycleShare(const QByteArray &directory, quint16 port, const QByteArray &device,
+                      int seconds);
+
+// A bound a figure must keep, or none for a figure that only informs.
 struct Target {
-    enum Kind { AtMost, AtLeast } kind;
+    enum Kind { AtMost, AtLeast, None } kind;
     double bound;
-    bool isMetBy(double value) const { return kind == AtMost ? value <= bound : value >= bound; }
+    bool isMetBy(double value) const
+    {
+        return kind == None || (kind == AtMost ? value <= bound : value >= bound);
+    }
     QString text(const char *unit) const;
 };
