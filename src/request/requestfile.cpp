@@ -15,6 +15,20 @@ bool isLineEnd(char c)
 }
 } // namespace
 
+qint64 RequestFile::read(char *data, qint64 size)
+{
+    qint64 done = 0;
+    while (done < size) {
+        const qint64 count = readSome(data + done, size - done);
+        if (count < 0)
+            return -1;
+        if (count == 0)
+            break;
+        done += count;
+    }
+    return done;
+}
+
 std::optional<QString> RequestFile::readFirstField()
 {
     char chunk[4096];

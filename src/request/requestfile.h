@@ -36,6 +36,8 @@ public:
 private:
     // Reads what the open file holds up to `size` bytes, or -1.
     qint64 read(char *data, qint64 size);
+    // One read of the platform's: what it gave, 0 at the end, or -1.
+    qint64 readSome(char *data, qint64 size);
 
     // The path as the platform's own file functions take it, made once, and the platform's handle
     // of the open file: the file functions are called directly, once each a tick.

@@ -35,20 +35,13 @@ bool RequestFile::open()
     return true;
 }
 
-qint64 RequestFile::read(char *data, qint64 size)
+qint64 RequestFile::readSome(char *data, qint64 size)
 {
-    qint64 done = 0;
-    while (done < size) {
-        const ssize_t count = ::read(int(m_handle), data + done, size_t(size - done));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            return -1;
-        if (count == 0)
-            break;
-        done += count;
-    }
-    return done;
+    ssize_t count;
+    do
+        count = ::read(int(m_handle), data, size_t(size));
+    while (count < 0 && errno == EINTR);
+    return count;
 }
 
 void RequestFile::close()

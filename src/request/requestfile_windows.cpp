@@ -46,18 +46,10 @@ bool RequestFile::open()
     return true;
 }
 
-qint64 RequestFile::read(char *data, qint64 size)
+qint64 RequestFile::readSome(char *data, qint64 size)
 {
-    qint64 done = 0;
-    while (done < size) {
-        DWORD count = 0;
-        if (!::ReadFile(HANDLE(m_handle), data + done, DWORD(size - done), &count, nullptr))
-            return -1;
-        if (count == 0)
-            break;
-        done += count;
-    }
-    return done;
+    DWORD count = 0;
+    return ::ReadFile(HANDLE(m_handle), data, DWORD(size), &count, nullptr) ? qint64(count) : -1;
 }
 
 void RequestFile::close()
