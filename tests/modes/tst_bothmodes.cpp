@@ -11,7 +11,7 @@
 #include <QTest>
 
 // Both mode windows polling the same request file: each request goes out on both transports.
-class TestBothModes : public QObject {
+class tst_BothModes : public QObject {
     Q_OBJECT
 
 private slots:
@@ -50,5 +50,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestBothModes)
+QTEST_MAIN(tst_BothModes)
 #include "tst_bothmodes.moc"

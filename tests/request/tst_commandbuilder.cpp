@@ -2,7 +2,7 @@
 
 #include <QTest>
 
-class TestCommandBuilder : public QObject {
+class tst_CommandBuilder : public QObject {
     Q_OBJECT
 
 private slots:
@@ -63,5 +63,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestCommandBuilder)
+QTEST_GUILESS_MAIN(tst_CommandBuilder)
 #include "tst_commandbuilder.moc"

@@ -59,7 +59,7 @@ Reference reference()
 
 // Whichever converter this build has must read and write code page 936 exactly: Qt's ICU-backed
 // one where Qt has ICU, Qt 5 Compat's own tables where it has none.
-class TestGbk : public QObject {
+class tst_Gbk : public QObject {
     Q_OBJECT
 
 private slots:
@@ -140,5 +140,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestGbk)
+QTEST_GUILESS_MAIN(tst_Gbk)
 #include "tst_gbk.moc"

@@ -14,7 +14,7 @@ const QString Success = QStringLiteral("服务器发送成功");
 const QString Unreadable = QStringLiteral("report:请求文件 api.txt 无法读取，本次未发送");
 } // namespace
 
-class TestPollCycle : public QObject {
+class tst_PollCycle : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
@@ -109,5 +109,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestPollCycle)
+QTEST_GUILESS_MAIN(tst_PollCycle)
 #include "tst_pollcycle.moc"

@@ -7,7 +7,7 @@
 #include <QTest>
 
 // The timer rests exactly while there is no request to serve, and wakes to serve one.
-class TestPoller : public QObject {
+class tst_Poller : public QObject {
     Q_OBJECT
 
 private slots:
@@ -46,5 +46,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestPoller)
+QTEST_GUILESS_MAIN(tst_Poller)
 #include "tst_poller.moc"

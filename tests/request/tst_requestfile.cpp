@@ -14,7 +14,7 @@ const QByteArray CloseTv = Bytes::TurnOffTv;
 const QByteArray FullWidthComma = "\xA3\xAC"; // ，
 } // namespace
 
-class TestRequestFile : public QObject {
+class tst_RequestFile : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
@@ -150,5 +150,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestRequestFile)
+QTEST_GUILESS_MAIN(tst_RequestFile)
 #include "tst_requestfile.moc"

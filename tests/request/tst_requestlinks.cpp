@@ -7,7 +7,7 @@
 
 // Where api.txt is a symbolic link, as in the Linux package, whose program directory nobody may
 // write to.
-class TestRequestLinks : public QObject {
+class tst_RequestLinks : public QObject {
     Q_OBJECT
 
 private slots:
@@ -34,5 +34,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestRequestLinks)
+QTEST_GUILESS_MAIN(tst_RequestLinks)
 #include "tst_requestlinks.moc"

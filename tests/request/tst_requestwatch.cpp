@@ -6,7 +6,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-class TestRequestWatch : public QObject {
+class tst_RequestWatch : public QObject {
     Q_OBJECT
 
 private slots:
@@ -35,5 +35,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestRequestWatch)
+QTEST_GUILESS_MAIN(tst_RequestWatch)
 #include "tst_requestwatch.moc"
