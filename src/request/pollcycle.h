@@ -1,8 +1,9 @@
 #pragma once
 
-#include <QString>
+#include "requestfile.h"
 
-class RequestFile;
+#include <QByteArray>
+#include <QString>
 
 // Where a window's status lines go: appended to a list, or printed on the window.
 class StatusSink {
@@ -32,6 +33,23 @@ enum class PollResult {
 // `successText`. Does nothing at all while the file is absent.
 PollResult pollOnce(const QString &directory, StatusSink &sink, Transport &transport,
                     const QString &successText);
-// The same for a request file made once and polled on every tick.
-PollResult pollOnce(RequestFile &file, StatusSink &sink, Transport &transport,
-                    const QString &successText);
+
+// The same poll of one request file, made once and run on every tick. A producer usually leaves
+// the same request in place for many ticks: while the first field's bytes stay as they were, the
+// text and its command are taken from the tick before instead of being decoded and built again.
+class PollCycle {
+public:
+    explicit PollCycle(const QString &directory, QStringView fileName = RequestFile::Name);
+
+    PollResult run(StatusSink &sink, Transport &transport, const QString &successText);
+
+    // The request last read and its command.
+    const QString &request() const { return m_request; }
+    const QString &command() const { return m_command; }
+
+private:
+    RequestFile m_file;
+    std::optional<QByteArray> m_field;
+    QString m_request;
+    QString m_command;
+};

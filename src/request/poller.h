@@ -1,7 +1,6 @@
 #pragma once
 
 #include "pollcycle.h"
-#include "requestfile.h"
 
 #include <QObject>
 #include <QString>
@@ -17,12 +16,18 @@ class Poller : public QObject {
 
 public:
     Poller(const QString &directory, StatusSink &sink, Transport &transport,
-           const QString &successText, PollTimer *timer);
+           const QString &successText, PollTimer *timer, QStringView fileName = RequestFile::Name);
+
+    const PollCycle &cycle() const { return m_cycle; }
+
+signals:
+    // After every tick, with what the poll did.
+    void polled(PollResult result);
 
 private:
     void tick();
 
-    RequestFile m_file;
+    PollCycle m_cycle;
     StatusSink &m_sink;
     Transport &m_transport;
     const QString m_successText;

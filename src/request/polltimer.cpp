@@ -19,7 +19,7 @@ void PollTimer::rest()
     if (!m_active || m_resting)
         return;
     m_resting = true;
-    beat(RestInterval);
+    beat(restInterval());
 }
 
 void PollTimer::wake()

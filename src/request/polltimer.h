@@ -3,13 +3,14 @@
 #include <QObject>
 #include <memory>
 
-// Ticks every millisecond on the thread that owns it. Ticks that fall due while the thread is busy
-// merge into one, and a tick never starts while another runs. Qt's own timers round every wait up
-// to a whole millisecond, so at 1 ms they lose about one tick in ten; each platform keeps the beat
-// with its own clock instead, and the event loop only waits for that clock.
+// Ticks every millisecond (or every interval() ms) on the thread that owns it. Ticks that fall due
+// while the thread is busy merge into one, and a tick never starts while another runs. Qt's own
+// timers round every wait up to a whole millisecond, so at 1 ms they lose about one tick in ten;
+// each platform keeps the beat with its own clock instead, and the event loop only waits for that
+// clock.
 //
-// A timer with nothing to do can rest: it then ticks only every RestInterval ms, until wake()
-// brings back the 1 ms beat with a tick at once. It stays active throughout.
+// A timer with nothing to do can rest: it then ticks only every restInterval() ms, until wake()
+// brings back its beat with a tick at once. It stays active throughout.
 class PollTimer : public QObject {
     Q_OBJECT
 
@@ -17,8 +18,12 @@ public:
     explicit PollTimer(QObject *parent = nullptr);
     ~PollTimer() override;
 
-    static constexpr int interval() { return 1; }
     static constexpr int RestInterval = 10;
+
+    int interval() const { return m_interval; }
+    // Takes effect at the next start.
+    void setInterval(int milliseconds) { m_interval = milliseconds; }
+    int restInterval() const { return qMax(RestInterval, m_interval); }
 
     void start();
     void stop();
@@ -38,6 +43,7 @@ private:
     // Beats every `milliseconds` from now on, or never for 0.
     void beat(int milliseconds);
 
+    int m_interval = 1;
     bool m_active = false;
     bool m_resting = false;
     std::unique_ptr<Beat> m_beat;

@@ -9,11 +9,13 @@
 // A waitable timer: the event loop waits for it to be signalled, and however many periods passed
 // while the thread was busy, it is signalled once. Windows wakes waiting threads only on its system
 // timer tick, 15.6 ms unless a program asks for more; the timer asks for 1 ms only while it beats
-// that fast, so a resting or stopped window leaves the machine's tick alone.
+// faster than that and is not resting, so a resting or stopped window leaves the machine's tick
+// alone.
 class PollTimer::Beat {
 public:
     explicit Beat(PollTimer *owner)
-        : m_timer(::CreateWaitableTimerW(nullptr, FALSE, nullptr))
+        : m_owner(owner)
+        , m_timer(::CreateWaitableTimerW(nullptr, FALSE, nullptr))
         , m_notifier(m_timer)
     {
         m_notifier.setEnabled(false);
@@ -28,7 +30,7 @@ public:
 
     void set(int milliseconds)
     {
-        const bool fine = milliseconds == PollTimer::interval();
+        const bool fine = milliseconds > 0 && milliseconds < 16 && !m_owner->isResting();
         if (fine != m_fine) {
             if (fine)
                 ::timeBeginPeriod(1);
@@ -47,6 +49,7 @@ public:
     }
 
 private:
+    const PollTimer *m_owner;
     const HANDLE m_timer;
     QWinEventNotifier m_notifier;
     bool m_fine = false;

@@ -3,12 +3,6 @@
 #include "gbk.h"
 
 namespace {
-const Gbk &gbk()
-{
-    static const Gbk converter;
-    return converter;
-}
-
 bool isLineEnd(char c)
 {
     return c == '\r' || c == '\n';
@@ -29,24 +23,35 @@ qint64 RequestFile::read(char *data, qint64 size)
     return done;
 }
 
+QString RequestFile::decode(QByteArrayView field)
+{
+    static const Gbk gbk;
+    return gbk.decode(field);
+}
+
 std::optional<QString> RequestFile::readFirstField()
 {
-    char chunk[4096];
-    const qint64 count = read(chunk, sizeof chunk);
+    const std::optional<QByteArrayView> field = readFirstFieldBytes();
+    return field ? std::optional(decode(*field)) : std::nullopt;
+}
+
+std::optional<QByteArrayView> RequestFile::readFirstFieldBytes()
+{
+    constexpr qint64 Chunk = 4096;
+    if (m_bytes.size() < Chunk)
+        m_bytes.resize(Chunk);
+    const qint64 count = read(m_bytes.data(), Chunk);
     if (count < 0)
         return std::nullopt;
-    const QByteArrayView head(chunk, count);
-    if (const auto field = firstField(head, count < qint64(sizeof chunk)))
-        return gbk().decode(*field);
+    if (const auto field = firstField(QByteArrayView(m_bytes.data(), count), count < Chunk))
+        return field;
 
     // The field runs past the first chunk: take the rest up to the bound in one go.
-    QByteArray bytes(head.data(), head.size());
-    bytes.resize(MaxBytes);
-    const qint64 more = read(bytes.data() + count, MaxBytes - count);
+    m_bytes.resize(MaxBytes);
+    const qint64 more = read(m_bytes.data() + count, MaxBytes - count);
     if (more < 0)
         return std::nullopt;
-    bytes.truncate(count + more);
-    return gbk().decode(*firstField(bytes, true));
+    return *firstField(QByteArrayView(m_bytes.data(), count + more), true);
 }
 
 std::optional<QByteArrayView> RequestFile::firstField(QByteArrayView bytes, bool atEnd)

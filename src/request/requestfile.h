@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <QStringView>
 #include <optional>
 
 // The request file "api.txt" that another program drops into a directory. Only its first field
@@ -12,8 +14,10 @@ public:
     // A request is a short sentence; a cycle never reads more of the file than this, so a
     // runaway producer cannot exhaust memory or stall the user-interface thread.
     static constexpr qsizetype MaxBytes = 16 * 1024;
+    static constexpr QStringView Name = u"api.txt";
 
-    explicit RequestFile(const QString &directory);
+    // The unattended relay may be told another name than "api.txt".
+    explicit RequestFile(const QString &directory, QStringView name = Name);
     ~RequestFile() { close(); }
     RequestFile(const RequestFile &) = delete;
     RequestFile &operator=(const RequestFile &) = delete;
@@ -27,6 +31,10 @@ public:
     bool open();
     // Empty when the file could not be read.
     std::optional<QString> readFirstField();
+    // The same, undecoded: the bytes stay valid until the next read.
+    std::optional<QByteArrayView> readFirstFieldBytes();
+    // A field's text, read as GBK.
+    static QString decode(QByteArrayView field);
     void close();
 
     // The first field of `bytes`, or nothing when more bytes could still change it. With
@@ -43,4 +51,6 @@ private:
     // of the open file: the file functions are called directly, once each a tick.
     QByteArray m_nativePath;
     qintptr m_handle = -1;
+    // What was read, kept from one tick to the next.
+    QByteArray m_bytes;
 };

@@ -8,8 +8,8 @@
 #include <unistd.h>
 #include <utility>
 
-RequestFile::RequestFile(const QString &directory)
-    : m_nativePath(QFile::encodeName(directory + QLatin1String("/api.txt")))
+RequestFile::RequestFile(const QString &directory, QStringView name)
+    : m_nativePath(QFile::encodeName(directory + u'/' + name.toString()))
 {
 }
 

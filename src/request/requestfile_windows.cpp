@@ -13,9 +13,9 @@ const wchar_t *wide(const QByteArray &nativePath)
 }
 } // namespace
 
-RequestFile::RequestFile(const QString &directory)
+RequestFile::RequestFile(const QString &directory, QStringView name)
 {
-    const QString path = QDir::toNativeSeparators(directory + QLatin1String("/api.txt"));
+    const QString path = QDir::toNativeSeparators(directory + u'/' + name.toString());
     m_nativePath = QByteArray(reinterpret_cast<const char *>(path.utf16()),
                               (path.size() + 1) * qsizetype(sizeof(char16_t)));
 }

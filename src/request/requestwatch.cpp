@@ -3,11 +3,11 @@
 #include <QDir>
 #include <QFileInfo>
 
-RequestWatch::RequestWatch(const QString &directory, QObject *parent)
+RequestWatch::RequestWatch(const QString &directory, QStringView fileName, QObject *parent)
     : QObject(parent)
 {
     QStringList directories{QDir::cleanPath(directory)};
-    const QString target = QFileInfo(directory + QStringLiteral("/api.txt")).symLinkTarget();
+    const QString target = QFileInfo(directory + u'/' + fileName.toString()).symLinkTarget();
     if (!target.isEmpty())
         directories << QDir::cleanPath(QFileInfo(target).absolutePath());
     directories.removeDuplicates();

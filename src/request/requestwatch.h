@@ -1,8 +1,11 @@
 #pragma once
 
+#include "requestfile.h"
+
 #include <QFileSystemWatcher>
 #include <QObject>
 #include <QString>
+#include <QStringView>
 
 // Tells a poller when "api.txt" may have appeared in a directory, so that it can rest while the
 // file is absent instead of looking for it every millisecond. Where "api.txt" is a link to a file
@@ -12,7 +15,8 @@ class RequestWatch : public QObject {
     Q_OBJECT
 
 public:
-    explicit RequestWatch(const QString &directory, QObject *parent = nullptr);
+    explicit RequestWatch(const QString &directory, QStringView fileName = RequestFile::Name,
+                          QObject *parent = nullptr);
 
     // False where the system cannot watch every directory involved: then there is no telling
     // when to wake.

@@ -101,6 +101,31 @@ private slots:
         QCOMPARE(m_result, PollResult::Unreadable);
     }
 
+    // One cycle kept from tick to tick reuses what it read only while the bytes are the same.
+    void keptCycleFollowsEveryChange()
+    {
+        PollCycle cycle(m_dir.path(), u"request.txt");
+        const QString path = m_dir.filePath(u"request.txt"_qs);
+        const QByteArray steps[] = {Bytes::TurnOn,
+                                    Bytes::TurnOff,
+                                    Bytes::TurnOn + "\r\n",
+                                    Bytes::TurnOffTv,
+                                    QByteArray(5000, 'x') + Bytes::TurnOn,
+                                    Bytes::TurnOffTv};
+        const QString commands[] = {u"空调=启动"_qs, u"空调=关闭"_qs, u"空调=启动"_qs,
+                                    u"电视=关闭"_qs, u"空调=启动"_qs, u"电视=关闭"_qs};
+        for (int step = 0; step < 6; ++step) {
+            QVERIFY(writeFile(path, steps[step]));
+            m_recorder.events.clear();
+            QCOMPARE(cycle.run(m_recorder, m_recorder, Success), PollResult::Sent);
+            QCOMPARE(m_recorder.events.at(1), u"send:"_qs + commands[step]);
+            QCOMPARE(cycle.command(), commands[step]);
+        }
+        QCOMPARE(cycle.request(), u"关闭电视"_qs);
+        QVERIFY(QFile::remove(path));
+        QCOMPARE(cycle.run(m_recorder, m_recorder, Success), PollResult::Absent);
+    }
+
     // An ordinary file whose read fails: the first bytes of this process's own memory map.
     void readErrorSendsNothing()
     {

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
@@ -24,6 +25,22 @@ private slots:
         ticks.clear();
         QTest::qWait(20);
         QCOMPARE(ticks.count(), 0);
+    }
+
+    // A slower beat never ticks faster than asked, and rests no faster than it beats.
+    void slowerBeat()
+    {
+        PollTimer timer;
+        timer.setInterval(40);
+        QCOMPARE(timer.restInterval(), 40);
+        QSignalSpy ticks(&timer, &PollTimer::timeout);
+        QElapsedTimer clock;
+        clock.start();
+        timer.start();
+        QTRY_VERIFY(ticks.count() >= 3);
+        QVERIFY(ticks.count() <= clock.elapsed() / 40 + 1);
+        timer.setInterval(1);
+        QCOMPARE(timer.restInterval(), PollTimer::RestInterval);
     }
 
     // Resting slows the beat without stopping it; waking brings the 1 ms beat back.
