@@ -2,21 +2,21 @@
 
 #include <QSerialPort>
 
-SerialTransport::SerialTransport(QSerialPort *port, const QStringList &devices)
+SerialTransport::SerialTransport(QSerialPort *port, const QStringList &devices, qint32 baudRate)
     : m_port(port)
     , m_devices(devices)
 {
     for (const QString &device : devices)
         m_nativeNames.push_back(nativeName(device));
-    setLine(*m_port);
+    setLine(*m_port, baudRate);
     // Nothing is ever read; where the port has to be opened for reading too, it keeps no more
     // than this of what arrives.
     m_port->setReadBufferSize(64);
 }
 
-void SerialTransport::setLine(QSerialPort &port)
+void SerialTransport::setLine(QSerialPort &port, qint32 baudRate)
 {
-    port.setBaudRate(QSerialPort::Baud9600);
+    port.setBaudRate(baudRate);
     port.setDataBits(QSerialPort::Data8);
     port.setParity(QSerialPort::NoParity);
     port.setStopBits(QSerialPort::OneStop);
@@ -25,6 +25,7 @@ void SerialTransport::setLine(QSerialPort &port)
 
 bool SerialTransport::send(const QString &command)
 {
+    m_busy = false;
     if (command.isEmpty())
         return true;
     const qsizetype wanted = firstPresent();
@@ -40,11 +41,12 @@ bool SerialTransport::send(const QString &command)
         return false;
     // One command waits at a time: while the line is slower than the ticks the rest are refused
     // whole, so nothing piles up and no command is split.
-    if (m_port->bytesToWrite() > 0 || !lineHasRoom())
+    if (m_port->bytesToWrite() > 0 || !lineHasRoom()) {
+        m_busy = true;
         return fail(QStringLiteral("串口忙，本次未发送"));
+    }
 
-    m_port->write(m_bytes.of(command));
-    if (!m_port->flush() || m_port->error() != QSerialPort::NoError) {
+    if (!write(m_bytes.of(command))) {
         m_port->close();
         m_open = -1;
         return fail(QStringLiteral("串口 %1 写入失败，设备可能已断开").arg(m_devices[wanted]));

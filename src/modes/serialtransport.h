@@ -20,16 +20,22 @@ class QSerialPort;
 // up by the next command.
 class SerialTransport : public Transport {
 public:
-    SerialTransport(QSerialPort *port, const QStringList &devices);
+    SerialTransport(QSerialPort *port, const QStringList &devices, qint32 baudRate = 9600);
 
     // A Bluetooth serial link bound to rfcomm0, then USB serial modules, then the first UART; COM1
     // on Windows.
     static QStringList defaultDevices();
     // The line both ends agree on: 9600 baud, 8 data bits, no parity, 1 stop bit, no handshaking.
-    static void setLine(QSerialPort &port);
+    static void setLine(QSerialPort &port, qint32 baudRate = 9600);
 
     bool send(const QString &command) override;
     QString errorString() const override { return m_error; }
+
+    // The device the line is on, empty while none is open.
+    QString device() const { return m_open >= 0 ? m_devices[m_open] : QString(); }
+    // The last command was refused whole because the line still carried the one before: a
+    // slow line, not a fault.
+    bool wasBusy() const { return m_busy; }
 
 private:
     // Where the line should go now: the first candidate that exists, or -1.
@@ -45,6 +51,9 @@ private:
     static QIODevice::OpenMode openMode();
     static QString permissionAdvice();
     bool lineHasRoom() const;
+    // Hands the bytes to the line; what does not fit at once waits in the port. False when the
+    // line failed.
+    bool write(const QByteArray &bytes);
 
     QSerialPort *m_port;
     QStringList m_devices;
@@ -52,4 +61,5 @@ private:
     qsizetype m_open = -1;
     CommandBytes m_bytes;
     QString m_error;
+    bool m_busy = false;
 };

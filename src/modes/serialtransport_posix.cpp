@@ -3,8 +3,10 @@
 #include <QFile>
 #include <QSerialPort>
 
+#include <cerrno>
 #include <poll.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 QStringList SerialTransport::defaultDevices()
 {
@@ -40,4 +42,24 @@ bool SerialTransport::lineHasRoom() const
 {
     pollfd line{int(m_port->handle()), POLLOUT, 0};
     return ::poll(&line, 1, 0) > 0 && (line.revents & (POLLOUT | POLLERR | POLLHUP));
+}
+
+// Straight to the device: QSerialPort would keep the bytes until a write notifier fired at the next
+// turn of the event loop, a second wake-up for every command.
+bool SerialTransport::write(const QByteArray &bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t count =
+            ::write(int(m_port->handle()), bytes.constData() + done, size_t(bytes.size() - done));
+        if (count > 0)
+            done += count;
+        else if (count < 0 && errno == EAGAIN)
+            break;
+        else if (count == 0 || errno != EINTR)
+            return false;
+    }
+    if (done < bytes.size())
+        m_port->write(bytes.constData() + done, bytes.size() - done);
+    return true;
 }

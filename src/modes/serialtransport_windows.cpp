@@ -41,3 +41,9 @@ bool SerialTransport::lineHasRoom() const
 {
     return true;
 }
+
+bool SerialTransport::write(const QByteArray &bytes)
+{
+    m_port->write(bytes);
+    return m_port->flush() && m_port->error() == QSerialPort::NoError;
+}

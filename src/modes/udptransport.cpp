@@ -9,6 +9,11 @@ UdpTransport::UdpTransport(QUdpSocket &socket)
 
 bool UdpTransport::bind(quint16 port)
 {
+    // Several destinations may share one socket and its port.
+    if (m_socket.state() == QAbstractSocket::BoundState && m_socket.localPort() == port) {
+        m_port = port;
+        return true;
+    }
     const QAbstractSocket::SocketError error = bindShared(port);
     if (error != QAbstractSocket::UnknownSocketError) {
         m_error = reason(error);

@@ -19,7 +19,8 @@ public:
     // Binds local port P on every IPv4 address, shared with other programs on this machine that
     // ask for sharing as well, so an appliance program can listen on the same port (on Windows
     // one that binds after the server: a port another program holds is reported as taken). On
-    // failure errorString() says why; release() then frees the socket.
+    // failure errorString() says why; release() then frees the socket. A socket already bound to
+    // the port is taken as it is.
     bool bind(quint16 port);
     void setDestination(const QHostAddress &destination);
     // Closes the socket so that the port is free again.

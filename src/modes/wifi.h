@@ -30,7 +30,8 @@ public:
     ~wifi() override;
 
 private:
-    // The poll cycle's lines, two a millisecond: they reach the list in batches, ten times a second at most.
+    // The poll cycle's lines, two a millisecond: they reach the list in batches, ten times a second
+    // at most.
     void report(const QString &line) override;
     // The setup's lines, at once.
     void log(const QString &line);

@@ -6,8 +6,10 @@
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
+
 #include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <termios.h>
 
 namespace {
@@ -56,14 +58,27 @@ private slots:
         QTRY_COMPARE((received += m_pty->read()), expected);
     }
 
+    void lineIs9600Baud8N1WithoutFlowControl_data()
+    {
+        QTest::addColumn<qint32>("baud");
+        QTest::addColumn<speed_t>("speed");
+        QTest::newRow("as agreed") << 0 << speed_t(B9600);
+        QTest::newRow("a faster module") << 115200 << speed_t(B115200);
+    }
     void lineIs9600Baud8N1WithoutFlowControl()
     {
+        QFETCH(qint32, baud);
+        QFETCH(speed_t, speed);
         QSerialPort port;
-        SerialTransport transport(&port, {m_pty->slavePath()});
-        QVERIFY(transport.send(u"灯=启动"_qs));
+        std::optional<SerialTransport> transport;
+        if (baud)
+            transport.emplace(&port, QStringList{m_pty->slavePath()}, baud);
+        else
+            transport.emplace(&port, QStringList{m_pty->slavePath()});
+        QVERIFY(transport->send(u"灯=启动"_qs));
         termios line{};
         QCOMPARE(::tcgetattr(m_pty->slave(), &line), 0);
-        QCOMPARE(::cfgetospeed(&line), speed_t(B9600));
+        QCOMPARE(::cfgetospeed(&line), speed);
         QCOMPARE(line.c_cflag & CSIZE, tcflag_t(CS8));
         QCOMPARE(line.c_cflag & (PARENB | CSTOPB | CRTSCTS), tcflag_t(0));
         QCOMPARE(line.c_iflag & (IXON | IXOFF), tcflag_t(0));
@@ -75,6 +90,8 @@ private slots:
         SerialTransport transport(&port, {m_dir->filePath(u"absent"_qs)});
         QVERIFY(transport.send(QString()));
         QVERIFY(!port.isOpen());
+        QCOMPARE(transport.device(), QString());
+        QVERIFY(!transport.wasBusy());
     }
 
     void openFailureIsExplained_data()
@@ -173,9 +190,11 @@ private slots:
         QCOMPARE(::fcntl(port.handle(), F_SETFL, ::fcntl(port.handle(), F_GETFL) | O_APPEND), 0);
         QVERIFY(sendsTo(*m_pty, TvOff));
         QVERIFY(::fcntl(port.handle(), F_GETFL) & O_APPEND);
+        QCOMPARE(transport.device(), ttyS0);
 
         QVERIFY(pointLink(rfcomm0, bluetooth.slavePath()));
         QVERIFY(sendsTo(bluetooth, TvOff));
+        QCOMPARE(transport.device(), rfcomm0);
         QVERIFY(QFile::remove(rfcomm0));
         QVERIFY(sendsTo(*m_pty, TvOff));
         QVERIFY(pointLink(rfcomm0, bluetooth.slavePath()));
@@ -211,6 +230,7 @@ private slots:
             } else {
                 ++refused;
                 QCOMPARE(transport.errorString(), u"串口忙，本次未发送"_qs);
+                QVERIFY(transport.wasBusy());
             }
             QVERIFY(port.bytesToWrite() <= bytes.size());
         }
