@@ -3,7 +3,20 @@
 #include <QString>
 #include <cstdio>
 
+class QCoreApplication;
+
 // Writes text to standard output or standard error the way whatever they lead to reads it: a
 // Windows console takes it as UTF-16, whatever its code page; a pipe, a file or a terminal
 // elsewhere gets it in the local 8-bit encoding. Nothing is buffered.
 void writeText(std::FILE *stream, const QString &text);
+
+// While it lives, Ctrl-C and SIGTERM (on Windows Ctrl-C, Ctrl-Break and closing the console
+// window) end the event loop instead of the process, so that the program can finish its work and
+// release its ports and devices first. Make it at the start of main() and let it go at the end.
+class QuitOnSignals {
+public:
+    explicit QuitOnSignals(QCoreApplication &app);
+    ~QuitOnSignals();
+    QuitOnSignals(const QuitOnSignals &) = delete;
+    QuitOnSignals &operator=(const QuitOnSignals &) = delete;
+};

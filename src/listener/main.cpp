@@ -7,15 +7,6 @@
 #include <QHostInfo>
 #include <cstdio>
 
-#ifdef Q_OS_WIN
-#include <windows.h>
-#else
-#include <QSocketNotifier>
-#include <csignal>
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
-
 namespace {
 enum ExitCode { Ended = 0, Failed = 1, Misused = 2 };
 
@@ -51,43 +42,6 @@ int misused(const QString &why)
     return Misused;
 }
 
-// Ctrl-C and kill end the event loop instead of the process, so that whatever the serial line left
-// unfinished is still printed and the port is closed properly.
-#ifdef Q_OS_WIN
-BOOL WINAPI onConsoleEvent(DWORD)
-{
-    QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
-                              Qt::QueuedConnection);
-    return TRUE;
-}
-
-void quitOnSignals(QCoreApplication &)
-{
-    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
-}
-#else
-int signalPair[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char signalled = 1;
-    [[maybe_unused]] const auto written = ::write(signalPair[1], &signalled, 1);
-}
-
-void quitOnSignals(QCoreApplication &app)
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPair) != 0)
-        return;
-    auto *notifier = new QSocketNotifier(signalPair[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-}
-#endif
 } // namespace
 
 int main(int argc, char *argv[])
@@ -153,7 +107,9 @@ int main(int argc, char *argv[])
         tell(QStringLiteral("正在从串口 %1 读取命令（9600 8N1）").arg(parser.value(serial)));
     }
 
-    quitOnSignals(app);
+    // Ctrl-C and kill end the event loop instead of the process, so that whatever the serial line
+    // left unfinished is still printed and the port is closed properly.
+    const QuitOnSignals quitOnSignals(app);
     int code = Ended;
     QObject::connect(&listener, &Listener::serialLost, &app, [&](const QString &reason) {
         tell(reason);
