@@ -1,51 +1,35 @@
+#include "program.h"
 #include "pseudoterminal.h"
 #include "udplistener.h"
 #include "udptransport.h"
 
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
 #include <QUdpSocket>
-#include <csignal>
 
 namespace {
 using Bytes::HighBeamOn;
 using Bytes::On;
 using Bytes::TvOff;
-constexpr int Patience = 30000;
+constexpr int Patience = Program::Patience;
 
-// morvane-listener as a user starts it, read line by line from its standard output.
-class ListenerProcess {
+// morvane-listener as a user starts it, its standard output read line by line.
+class ListenerProcess : public Program {
 public:
     explicit ListenerProcess(const QStringList &arguments)
+        : Program(QStringLiteral(LISTENER_EXECUTABLE), arguments)
     {
-        m_process.start(QStringLiteral(LISTENER_EXECUTABLE), arguments);
-    }
-    ~ListenerProcess()
-    {
-        m_process.kill();
-        m_process.waitForFinished();
     }
 
-    bool waitUntilReady()
-    {
-        const bool settled = QTest::qWaitFor(
-            [this] {
-                return m_process.state() == QProcess::NotRunning ||
-                       error().contains(u"按 Ctrl-C 结束");
-            },
-            Patience);
-        return settled && m_process.state() == QProcess::Running;
-    }
+    bool waitUntilReady() { return waitForError(u"按 Ctrl-C 结束"_qs); }
 
     // The lines printed so far, each split into where the bytes came from and what they were.
     QList<QStringList> lines()
     {
         static const QRegularExpression line(
             QStringLiteral(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}  (\S+)  (.*)$)"));
-        m_output += QString::fromUtf8(m_process.readAllStandardOutput());
         QList<QStringList> parsed;
-        for (const QString &text : m_output.split(u'\n', Qt::SkipEmptyParts)) {
+        for (const QString &text : output().split(u'\n', Qt::SkipEmptyParts)) {
             const QRegularExpressionMatch match = line.match(text);
             parsed << (match.hasMatch() ? QStringList{match.captured(1), match.captured(2)}
                                         : QStringList{QStringLiteral("malformed line"), text});
@@ -56,17 +40,6 @@ public:
     {
         return QTest::qWaitFor([&] { return lines().size() >= count; }, Patience);
     }
-
-    QString error() { return m_error += QString::fromUtf8(m_process.readAllStandardError()); }
-    void signal(int number) { ::kill(pid_t(m_process.processId()), number); }
-    bool waitForExit() { return m_process.waitForFinished(Patience); }
-    int exitCode() const { return m_process.exitCode(); }
-    QProcess::ExitStatus exitStatus() const { return m_process.exitStatus(); }
-
-private:
-    QProcess m_process;
-    QString m_output;
-    QString m_error;
 };
 
 // A listener started on one end of a pseudo-terminal; the test writes to the other end.

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// One UDP output: datagrams from local port `port` to `host`, port `port`.
+struct UdpDestination {
+    QString host;
+    quint16 port = 0;
+};
+
+// What the relay is asked to do, from its command line and its config file, every value checked.
+struct RelayOptions {
+    // Absolute; empty when no request file is read.
+    QString requestFile;
+    QList<UdpDestination> udp;
+    // The serial line's candidate devices: the one given, or the Bluetooth window's list for
+    // "auto". Empty without a serial output.
+    QStringList serialDevices;
+    bool serialAuto = false;
+    qint32 baudRate = 9600;
+    int interval = 1;
+    bool quiet = false;
+};
+
+// The outcome of reading the command line: options to run with, or a text to print (the help,
+// the version, or one line naming what was wrong) and the exit status to end with.
+struct CommandLine {
+    std::optional<RelayOptions> options;
+    QString text;
+    int exitCode = 0;
+
+    enum ExitCode { Ended = 0, Failed = 1, Misused = 2 };
+};
+
+// `arguments` as QCoreApplication::arguments() gives them; `defaultRequestFile` is where the
+// request file is unless one is given.
+CommandLine readCommandLine(const QStringList &arguments, const QString &defaultRequestFile);

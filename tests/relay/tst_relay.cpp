@@ -1,0 +1,164 @@
+#include "relay.h"
+#include "serialtransport.h"
+#include "support.h"
+#include "udplistener.h"
+
+#include <QNetworkDatagram>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+// The relay as its command line makes it, in this process, its log kept for the test.
+struct RelayUnderTest {
+    explicit RelayUnderTest(const QStringList &arguments)
+        : commandLine(readCommandLine(QStringList{u"morvane-relay"_qs} + arguments, {}))
+        , log(false, [this](const QString &text) { lines << text.sliced(25).chopped(1); })
+    {
+        if (commandLine.options)
+            relay.emplace(*commandLine.options, log);
+    }
+
+    CommandLine commandLine;
+    QStringList lines;
+    RelayLog log;
+    std::optional<Relay> relay;
+};
+
+QString summary(const RelayOptions &options)
+{
+    QStringList udp;
+    for (const UdpDestination &destination : options.udp)
+        udp << QStringLiteral("%1:%2").arg(destination.host).arg(destination.port);
+    return QStringLiteral("udp %1; serial %2 at %3; every %4 ms%5")
+        .arg(udp.join(u' '), options.serialDevices.join(u' '))
+        .arg(options.baudRate)
+        .arg(options.interval)
+        .arg(options.quiet ? u"; quiet" : u"");
+}
+} // namespace
+
+class tst_Relay : public QObject {
+    Q_OBJECT
+
+private slots:
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("config");
+        QTest::addColumn<QString>("outcome");
+
+        const QByteArray none;
+        QTest::newRow("no output") << QStringList{} << none << u"2 没有输出"_qs;
+        QTest::newRow("no port") << QStringList{"--udp", "abc"} << none
+                                 << u"2 --udp“abc”无效：应为 主机:端口"_qs;
+        QTest::newRow("port 0") << QStringList{"--udp", "a:0"} << none << u"2 --udp“a:0”无效"_qs;
+        QTest::newRow("IPv6") << QStringList{"--udp", "[::1]:5"} << none << u"2 只能发往 IPv4"_qs;
+        QTest::newRow("not a host") << QStringList{"--udp", "a b:5"} << none << u"2 不是 IPv4"_qs;
+        QTest::newRow("twice the same")
+            << QStringList{"--udp", "h:5", "--udp", "h:5"} << none << u"2 已经给过了"_qs;
+        QTest::newRow("interval 0")
+            << QStringList{"--udp", "h:5", "--interval", "0"} << none << u"2 --interval“0”无效"_qs;
+        QTest::newRow("interval 60001") << QStringList{"--udp", "h:5", "--interval", "60001"}
+                                        << none << u"2 1 到 60000 之间的毫秒数"_qs;
+        QTest::newRow("baud without serial")
+            << QStringList{"--udp", "h:5", "--baud", "9600"} << none << u"2 --baud 只用于串口"_qs;
+        QTest::newRow("baud not a number")
+            << QStringList{"--serial", "d", "--baud", "快"} << none << u"2 --baud“快”无效"_qs;
+        QTest::newRow("two lines")
+            << QStringList{"--serial", "a", "--serial", "b"} << none << u"2 --serial 只能给一次"_qs;
+        QTest::newRow("unknown option")
+            << QStringList{"--tcp", "1"} << none << u"2 未知选项：--tcp"_qs;
+        QTest::newRow("missing value") << QStringList{"--udp"} << none << u"2 选项 --udp 缺少值"_qs;
+        QTest::newRow("stray argument")
+            << QStringList{"--udp", "h:5", "x"} << none << u"2 多余的参数：x"_qs;
+        QTest::newRow("request in no directory")
+            << QStringList{"--udp", "h:5", "--request", "/no/such/api.txt"} << none
+            << u"2 所在的目录不存在"_qs;
+        QTest::newRow("config missing") << QStringList{"--config", "/no/such.conf"} << none
+                                        << u"2 配置文件“/no/such.conf”不存在"_qs;
+        QTest::newRow("config unknown key")
+            << QStringList{} << QByteArray("udp=h:5\nport=8\n") << u"2 不认识的设置“port”"_qs;
+        QTest::newRow("config section") << QStringList{} << QByteArray("[relay]\nudp=h:5\n")
+                                        << u"2 设置须写在任何 [节] 之前"_qs;
+        QTest::newRow("config bad value") << QStringList{} << QByteArray("udp=h:5\ninterval=x\n")
+                                          << u"2 中的 interval=“x”无效"_qs;
+        QTest::newRow("config bad quiet")
+            << QStringList{} << QByteArray("udp=h:5\nquiet=maybe\n") << u"2 quiet=“maybe”无效"_qs;
+
+        QTest::newRow("both outputs")
+            << QStringList{"--serial", "auto", "--baud", "115200", "--udp", "１２７.0.0.1:８８"}
+            << none
+            << u"0 udp 127.0.0.1:88; serial %1 at 115200; every 1 ms"_qs.arg(
+                   SerialTransport::defaultDevices().join(u' '));
+        QTest::newRow("config, the command line replacing a key")
+            << QStringList{"--interval", "7", "--quiet"}
+            << QByteArray("; the outputs\nudp = a:1, b:2\ninterval=5\nserial=/dev/x\n")
+            << u"0 udp a:1 b:2; serial /dev/x at 9600; every 7 ms; quiet"_qs;
+    }
+    void commandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, config);
+        QFETCH(QString, outcome);
+        QTemporaryDir dir;
+        if (!config.isEmpty()) {
+            QVERIFY(writeFile(dir.filePath(u"relay.conf"_qs), config));
+            arguments << u"--config"_qs << dir.filePath(u"relay.conf"_qs);
+        }
+        const CommandLine line = readCommandLine(QStringList{u"morvane-relay"_qs} + arguments, {});
+        const QString got = QString::number(line.exitCode) + u' ' +
+                            (line.options ? summary(*line.options) : line.text);
+        QVERIFY2(got.startsWith(outcome) || (outcome.startsWith(u'2') && got.startsWith(u'2') &&
+                                             got.contains(outcome.sliced(2))),
+                 qPrintable(got));
+        QVERIFY(!line.text.contains(u'\n'));
+    }
+
+    // Every tick's command goes to each destination, two of them sharing port P; the log tells
+    // each event once, and its closing books match what arrived.
+    void servesEveryOutputAndTellsEachEvent()
+    {
+        QTemporaryDir dir;
+        const quint16 port = freePort();
+        const QString first = QStringLiteral("127.0.0.1:%1").arg(port);
+        const QString second = QStringLiteral("127.0.0.2:%1").arg(port);
+        RelayUnderTest relay({u"--request"_qs, dir.filePath(u"api.txt"_qs), u"--udp"_qs, first,
+                              u"--udp"_qs, second});
+        QVERIFY(relay.relay && relay.relay->start());
+        UdpListener near(port), far(port, QHostAddress(u"127.0.0.2"_qs));
+        QVERIFY(near.isBound() && far.isBound());
+
+        QVERIFY(writeRequest(dir.path(), Bytes::TurnOn));
+        QVERIFY(runUntil([&] { return near.received.size() >= 5 && far.received.size() >= 5; }));
+        QVERIFY(writeRequest(dir.path(), Bytes::TurnOff));
+        QVERIFY(runUntil([&] {
+            return near.received.last().data() == Bytes::Off &&
+                   far.received.last().data() == Bytes::Off;
+        }));
+        QVERIFY(removeRequest(dir.path()));
+        QVERIFY(runUntil([&] { return relay.lines.size() >= 4; }));
+        QVERIFY(near.catchUp() && far.catchUp());
+
+        QCOMPARE(relay.lines.size(), 4);
+        QVERIFY(relay.lines[0].startsWith(u"已启动：请求文件 "_qs + dir.filePath(u"api.txt"_qs)));
+        QCOMPARE(relay.lines[1], u"收到请求“打开空调”，命令“空调=启动”"_qs);
+        QCOMPARE(relay.lines[2], u"命令改为“空调=关闭”（请求“关闭空调”）"_qs);
+        for (const UdpListener *listener : {&near, &far}) {
+            const QList<QNetworkDatagram> &received = listener->received;
+            const qsizetype on = std::count_if(received.begin(), received.end(),
+                                               [](const auto &d) { return d.data() == Bytes::On; });
+            QVERIFY(on >= 5);
+            for (qsizetype i = 0; i < received.size(); ++i) {
+                QCOMPARE(received[i].data(), i < on ? Bytes::On : Bytes::Off);
+                QCOMPARE(received[i].senderPort(), int(port));
+            }
+            const QString destination = listener == &near ? first : second;
+            QVERIFY2(relay.lines[3].contains(
+                         QStringLiteral("UDP %1 发送 %2 次").arg(destination).arg(received.size())),
+                     qPrintable(relay.lines[3]));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Relay)
+#include "tst_relay.moc"
