@@ -9,7 +9,7 @@ packages=(
     libqt6svg6 qt6-qpa-plugins
     fonts-wqy-microhei
     xvfb xauth
-    dpkg-dev file desktop-file-utils
+    dpkg-dev file desktop-file-utils systemd
 )
 
 # install_missing PACKAGE...: installs those of the packages that are not installed yet.

@@ -4,12 +4,16 @@
 #include "relayoptions.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    // api.txt beside the program, as for the server; installed, that is a link to where requests
+    // are written, and the relay reads and watches that file itself.
+    const QFileInfo beside(QCoreApplication::applicationDirPath() + QStringLiteral("/api.txt"));
     const CommandLine commandLine = readCommandLine(
-        app.arguments(), QCoreApplication::applicationDirPath() + QStringLiteral("/api.txt"));
+        app.arguments(), beside.isSymLink() ? beside.symLinkTarget() : beside.filePath());
     if (!commandLine.options) {
         writeText(commandLine.exitCode == CommandLine::Ended ? stdout : stderr,
                   commandLine.text + u'\n');

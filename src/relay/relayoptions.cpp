@@ -5,11 +5,13 @@
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QMap>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QTemporaryFile>
 #include <QUrl>
 
 namespace {
@@ -46,6 +48,8 @@ At least one output is required.
   morvane-relay --serial auto --udp 192.168.1.20:8888
   morvane-relay --config /etc/morvane/relay.conf)";
 
+constexpr qint64 MaxConfigBytes = 64 * 1024;
+
 // The settings of the config file, named as the long options.
 const QStringList Keys = {QStringLiteral("request"),  QStringLiteral("udp"),
                           QStringLiteral("serial"),   QStringLiteral("baud"),
@@ -74,10 +78,20 @@ Misuse invalid(const Typed &value, const QString &why)
 
 Settings fromConfig(const QString &path)
 {
-    const QFileInfo file(path);
-    if (!file.isFile() || !file.isReadable())
+    // QSettings knows only ";" for comments; a line starting with "#" is one too, as in every
+    // other file under /etc. The file is read without them from a copy.
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
         throw Misuse(QStringLiteral("配置文件“%1”不存在或无法读取").arg(path));
-    QSettings config(path, QSettings::IniFormat);
+    if (file.size() > MaxConfigBytes)
+        throw Misuse(QStringLiteral("配置文件“%1”太大，不像是配置文件").arg(path));
+    QTemporaryFile copy;
+    if (!copy.open())
+        throw Misuse(QStringLiteral("配置文件“%1”无法读取：没有地方放它的副本").arg(path));
+    for (const QByteArray &line : file.readAll().split('\n'))
+        copy.write(line.trimmed().startsWith('#') ? QByteArray("\n") : line + '\n');
+    copy.close();
+    QSettings config(copy.fileName(), QSettings::IniFormat);
     if (config.status() != QSettings::NoError)
         throw Misuse(QStringLiteral("配置文件“%1”的格式有误").arg(path));
     Settings settings;

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build tree into a scratch root and builds the Debian package from it, then checks
 # what a user's machine would get: the program in a directory of its own, the launchers and the
-# desktop entry in the shared places, api.txt linked to the request directory, and the declared
-# dependencies.
+# desktop entry in the shared places, api.txt linked to the request directory, the relay's service
+# (which systemd-analyze must find sound) and settings, and the declared dependencies.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 scratch=$(mktemp -d)
@@ -18,7 +18,18 @@ cd "$scratch/root/usr"
 [ -x bin/morvane-server ] || fail "launcher does not resolve"
 [ -x bin/morvane-listener ] || fail "listener missing"
 [ "$(readlink lib/morvane/api.txt)" = /var/lib/morvane/api.txt ] || fail "api.txt link"
-[ "$(ls lib/morvane | sort | tr '\n' ' ')" = "api.txt server " ] || fail "extra files beside server"
+[ "$(readlink bin/morvane-relay)" = ../lib/morvane/morvane-relay ] || fail "relay link"
+[ "$(ls lib/morvane | sort | tr '\n' ' ')" = "api.txt morvane-relay server " ] \
+    || fail "extra files beside server"
+
+unit=lib/systemd/system/morvane-relay.service
+grep -qx 'ExecStart=/usr/bin/morvane-relay --config /etc/morvane/relay.conf' "$unit" \
+    || fail "the service does not start the relay with its settings"
+[ -f ../etc/morvane/relay.conf ] || fail "relay.conf not installed in /etc/morvane"
+! grep -qE '^[a-z]' ../etc/morvane/relay.conf || fail "relay.conf sets something: it should only explain"
+# systemd-analyze looks for the program on this machine: the copy it checks names the one here.
+sed "s|=/usr/bin/morvane-relay|=$PWD/bin/morvane-relay|" "$unit" >"$scratch/morvane-relay.service"
+systemd-analyze verify "$scratch/morvane-relay.service" || fail "systemd-analyze verify"
 
 entry=share/applications/morvane-server.desktop
 desktop-file-validate "$entry" || fail "desktop entry does not validate"
@@ -38,7 +49,11 @@ done
 postinst=$(dpkg-deb -I "$deb" postinst)
 [[ $postinst == *"install -d -o root -g morvane -m 2775 /var/lib/morvane"* ]] \
     || fail "postinst does not make the request directory"
+[[ $postinst == *"useradd --system --gid morvane"* ]] || fail "postinst does not make the relay's user"
+[ "$(dpkg-deb -I "$deb" conffiles)" = /etc/morvane/relay.conf ] || fail "relay.conf is no conffile"
 contents=$(dpkg-deb -c "$deb")
 [[ $contents == *"./usr/lib/morvane/api.txt -> /var/lib/morvane/api.txt"* ]] \
     || fail "package lacks the api.txt link"
+[[ $contents == *"./usr/lib/systemd/system/morvane-relay.service"* ]] || fail "package lacks the service"
+[[ $contents == *"./etc/morvane/relay.conf"* ]] || fail "package lacks relay.conf"
 echo "install and package as expected"

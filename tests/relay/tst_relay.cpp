@@ -92,7 +92,8 @@ private slots:
                    SerialTransport::defaultDevices().join(u' '));
         QTest::newRow("config, the command line replacing a key")
             << QStringList{"--interval", "7", "--quiet"}
-            << QByteArray("; the outputs\nudp = a:1, b:2\ninterval=5\nserial=/dev/x\n")
+            << QByteArray("; the outputs\n# two\nudp = a:1, b:2\n#quiet=no\n  # an old one\n"
+                          "interval=5\nserial=/dev/x\n")
             << u"0 udp a:1 b:2; serial /dev/x at 9600; every 7 ms; quiet"_qs;
     }
     void commandLine()

@@ -24,6 +24,7 @@ zip=$(ls "$scratch"/package/Morvane-*.zip)
 user=$WINEPREFIX/drive_c/users/$(id -un)
 folder=$user/AppData/Local/Programs/Morvane
 [ -f "$folder/server.exe" ] || fail "server.exe is not in the user's programs"
+[ -f "$folder/morvane-relay.exe" ] || fail "morvane-relay.exe is not in the user's programs"
 [ -f "$folder/Uninstall.exe" ] || fail "no uninstaller"
 
 installed=$(cd "$folder" && find . -type f ! -name Uninstall.exe | sed 's|^\./||' | sort)

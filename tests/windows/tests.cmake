@@ -1,6 +1,8 @@
 # Tests of the Windows build only: the serial line on COM1, and the installer.
 set(MORVANE_TEST_LIBS modes facilities request)
 morvane_tests(windows)
+target_compile_definitions(tst_comport PRIVATE RELAY_EXECUTABLE="$<TARGET_FILE:morvane-relay>")
+add_dependencies(tst_comport morvane-relay)
 
 if(MORVANE_WINE_ENV)
     # Under Wine COM1 and COM2 are joined by a pseudo-terminal pair while tst_comport runs.

@@ -5,14 +5,15 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QProcess>
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
 
-// The serial line on Windows: `blue` writes to COM1, and the test reads what arrives at COM2, the
-// far end of the same line (under Wine, a pseudo-terminal pair). Each port is opened once only:
-// under Wine 8, a process that opens a serial port a second time crashes or hangs at its next
-// loading of a DLL.
+// The serial line on Windows: `blue` and then morvane-relay write to COM1, and the test reads what
+// arrives at COM2, the far end of the same line (under Wine, a pseudo-terminal pair). Each port is
+// opened once only: under Wine 8, a process that opens a serial port a second time crashes or hangs
+// at its next loading of a DLL.
 namespace {
 const QByteArray AirOff = Bytes::Off;
 
@@ -76,6 +77,23 @@ private slots:
                 QCOMPARE(rows.at(row), u"发送失败：串口忙，本次未发送"_qs);
         }
         QCOMPARE(sent * AirOff.size(), received.size());
+    }
+
+    // The relay, started as a user starts it, forwards the request on COM1 in the same bytes.
+    void relayForwardsEachRequestOnComOne()
+    {
+        QTemporaryDir dir;
+        QVERIFY(writeRequest(dir.path(), Bytes::TurnOff));
+        QProcess relay;
+        relay.start(QStringLiteral(RELAY_EXECUTABLE),
+                    {u"--request"_qs, dir.filePath(u"api.txt"_qs), u"--serial"_qs, u"COM1"_qs});
+        QVERIFY(relay.waitForStarted());
+        const QByteArray received = receive(m_farEnd, 20 * AirOff.size());
+        relay.kill();
+        relay.waitForFinished();
+        QVERIFY2(received.size() >= 20 * AirOff.size(), relay.readAllStandardError().constData());
+        const qsizetype whole = received.size() / AirOff.size();
+        QCOMPARE(received.first(whole * AirOff.size()), AirOff.repeated(whole));
     }
 
 private:
