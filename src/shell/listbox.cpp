@@ -111,10 +111,18 @@ void ListBox::appendSoon(const QString &line)
 void ListBox::flush()
 {
     m_batch.stop();
+    if (m_pending.isEmpty())
+        return;
+    emit linesAdded(m_pending);
     if (m_pending.size() > m_capacity)
         m_pending.remove(0, m_pending.size() - m_capacity);
+    if (keepsItsLines()) {
+        m_pending.clear();
+        return;
+    }
     const int surplus = count() + int(m_pending.size()) - m_capacity;
     if (surplus > 0) {
+        m_lines.remove(0, surplus);
         // A current line about to go would hand its place to the next one and scroll the view
         // there and back, repainting the whole list: it goes without a successor instead.
         if (currentRow() >= 0 && currentRow() < surplus)
@@ -122,8 +130,24 @@ void ListBox::flush()
         model()->removeRows(0, surplus);
     }
     addItems(m_pending);
+    m_lines.append(m_pending);
     m_unmeasured.append(m_pending);
     m_pending.clear();
+}
+
+// Whether the full list, its oldest lines dropped for the waiting ones, would read as it does now:
+// then removing and adding items would only make the view repaint the same rows.
+bool ListBox::keepsItsLines() const
+{
+    const qsizetype held = m_lines.size(), waiting = m_pending.size();
+    if (held != m_capacity || count() != held)
+        return false;
+    for (qsizetype row = 0; row < held; ++row) {
+        const qsizetype from = row + waiting;
+        if (m_lines.at(row) != (from < held ? m_lines.at(from) : m_pending.at(from - held)))
+            return false;
+    }
+    return true;
 }
 
 // Measuring a text for the first time lays out glyphs it may never have met; it waits for the

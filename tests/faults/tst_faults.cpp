@@ -158,12 +158,8 @@ public:
         if (!wifiTimer()->isActive() || (listenAt && !listen(*listenAt)))
             return false;
         m_log = m_wifi->findChild<ListBox *>(u"serverlog"_qs);
-        QAbstractItemModel *log = m_log->model();
-        QObject::connect(log, &QAbstractItemModel::rowsInserted, log,
-                         [this, log](const QModelIndex &, int first, int last) {
-                             for (int row = first; row <= last; ++row)
-                                 m_wifiLines.append(log->index(row, 0).data().toString());
-                         });
+        QObject::connect(m_log, &ListBox::linesAdded, m_log,
+                         [this](const QStringList &lines) { m_wifiLines.append(lines); });
 
         m_blue = std::make_unique<blue>(m_dir.path(), QStringList{devicePath()});
         // Never shown, so its timer is started by hand: a window this tall keeps every printed

@@ -1,3 +1,4 @@
+#include "listbox.h"
 #include "polltimer.h"
 #include "scriptedinputbox.h"
 #include "udplistener.h"
@@ -359,6 +360,18 @@ void tst_Wifi::logKeepsNewestLines()
         QCOMPARE(lines[i + 1], Sent);
     }
     QCOMPARE(c.serverlog->verticalScrollBar()->value(), 0);
+
+    // Batches that leave the list reading the same leave its items alone, yet every line is told;
+    // a line that differs goes in as ever.
+    auto *log = static_cast<ListBox *>(c.serverlog);
+    QSignalSpy batches(log, &ListBox::linesAdded);
+    QSignalSpy removed(log->model(), &QAbstractItemModel::rowsRemoved);
+    QTRY_VERIFY(batches.count() >= 3);
+    QCOMPARE(removed.count(), 0);
+    log->appendSoon(u"发送失败：线路不通"_qs);
+    QTRY_VERIFY(removed.count() > 0);
+    QVERIFY(c.lines().contains(u"发送失败：线路不通"_qs));
+    QCOMPARE(c.serverlog->count(), wifi::MaxLogLines);
 }
 
 void tst_Wifi::requestsGoOutAsDatagrams()
