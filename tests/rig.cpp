@@ -299,8 +299,8 @@ qint64 Producer::put(const QByteArray &bytes, int pauseUs) const
     const qint64 created = nowNs();
     const bool written = ::write(fd, bytes.constData(), bytes.size()) == bytes.size();
     ::close(fd);
-    while (nowNs() - created < pauseUs * 1000LL)
-        std::this_thread::sleep_for(std::chrono::microseconds(50));
+    // One sleep, as a producer waits for its next program: the machine may go idle meanwhile.
+    std::this_thread::sleep_for(std::chrono::nanoseconds(pauseUs * 1000LL - (nowNs() - created)));
     const qint64 at = nowNs();
     return written && ::rename(temporary.constData(), final.constData()) == 0 ? at : 0;
 }
