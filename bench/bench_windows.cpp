@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QProcess>
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -328,29 +329,45 @@ void Bench::idle()
 
 // From the rename that makes api.txt appear to the kernel's arrival stamp of the first datagram,
 // both windows resting before, as a producer finds them: the file is written under another name
-// a while before the rename (two programs, as with a shell's `> api.tmp && mv`), trials come at
-// irregular times, and turns alternate with the floor, which rests and wakes the same way.
+// (which wakes the windows for nothing) a while before a program of its own renames it, as with a
+// shell's `> api.tmp && mv api.tmp api.txt`; trials come at irregular times, and turns alternate
+// with the floor, which rests and wakes the same way.
+qint64 renameByAnotherProgram(const QString &directory, int pauseUs)
+{
+    const QString temporary = directory + QStringLiteral("/api.tmp");
+    if (!writeFile(temporary, Bytes::TurnOn))
+        return 0;
+    std::this_thread::sleep_for(std::chrono::microseconds(pauseUs));
+    QProcess rename;
+    rename.setWorkingDirectory(directory);
+    rename.start(QStringLiteral(RENAME), {});
+    qint64 at = 0;
+    return rename.waitForFinished() &&
+                   rename.read(reinterpret_cast<char *>(&at), sizeof at) == sizeof at
+               ? at
+               : 0;
+}
+
 void Bench::latency()
 {
     open(Rig::Both);
     BareLoop floor(floorDirectory(), {2, true, true}, m_rig.port(), m_rig.devicePath());
-    Producer floorProducer(floorDirectory());
     std::mt19937 random(18);
     const int pause = m_options.pauseUs;
     std::uniform_int_distribution<int> pauses(pause / 2, pause * 3 / 2), gaps(20, 120);
     std::vector<double> latencies[2];
     sleepMs(500);
     for (int trial = 0; trial < 2 * m_options.trials; ++trial) {
-        const Producer &producer = trial % 2 ? floorProducer : m_rig.producer();
+        const QString directory = trial % 2 ? floorDirectory() : m_rig.directory();
         m_rig.far().take();
-        const qint64 renamed = producer.put(Bytes::TurnOn, pause > 0 ? pauses(random) : 0);
+        const qint64 renamed = renameByAnotherProgram(directory, pauses(random));
         if (!m_rig.far().waitForDatagram(1000)) {
             std::fprintf(stderr, "no datagram within a second of the rename\n");
             std::exit(2);
         }
         const qint64 arrived = m_rig.far().take().first.first().arrivedNs;
         latencies[trial % 2].push_back((arrived - renamed) / 1e6);
-        producer.remove();
+        QFile::remove(directory + QStringLiteral("/api.txt"));
         sleepMs(gaps(random));
         drain();
     }
@@ -427,7 +444,8 @@ int main(int argc, char *argv[])
     option("runs", "Runs per rate and CPU figure (medians).", "5");
     option("seconds", "Seconds per run.", "2");
     option("trials", "Latency trials of the windows, and as many of the floor.", "400");
-    option("pause", "Mean µs between the other name appearing and the rename.", "6000");
+    option("pause", "Mean µs between the other name appearing and the renaming program's start.",
+           "2000");
     option("standing", "Seconds of the standing request for memory.", "30");
     option("soak", "Only serve a standing request for this many seconds.", "0");
     parser.addOption({QStringLiteral("only"),
