@@ -1,77 +1,57 @@
-// Median cost of one poll cycle with "api.txt" present and absent, and of one buildCommand.
-// Prints figures only; nothing here is a pass or fail.
+// The request handling alone: one poll cycle (kept from tick to tick, as the windows keep it) with
+// api.txt present and absent, and one buildCommand. Qt Test benchmarks: they print figures and assert nothing about time.
 #include "commandbuilder.h"
 #include "pollcycle.h"
+#include "support.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QTemporaryDir>
-#include <QThread>
-#include <algorithm>
-#include <cstdio>
-#include <vector>
+#include <QTest>
 
 namespace {
 class Discard : public StatusSink, public Transport {
 public:
-    void report(const QString &line) override { m_chars += line.size(); }
-    bool send(const QString &command) override
-    {
-        m_chars += command.size();
-        return true;
-    }
+    void report(const QString &) override {}
+    bool send(const QString &) override { return true; }
     QString errorString() const override { return {}; }
-    qsizetype m_chars = 0;
 };
-
-constexpr int Batches = 201;
-constexpr int PerBatch = 1000;
-
-template <typename Work> double medianNanoseconds(Work work)
-{
-    std::vector<double> perCall;
-    perCall.reserve(Batches);
-    for (int batch = 0; batch < Batches; ++batch) {
-        QElapsedTimer clock;
-        clock.start();
-        for (int i = 0; i < PerBatch; ++i)
-            work();
-        perCall.push_back(double(clock.nsecsElapsed()) / PerBatch);
-    }
-    std::nth_element(perCall.begin(), perCall.begin() + Batches / 2, perCall.end());
-    return perCall[Batches / 2];
-}
 } // namespace
 
-int main(int argc, char *argv[])
-{
-    QCoreApplication app(argc, argv);
-    QTemporaryDir dir;
-    Discard discard;
-    const QString success = QStringLiteral("服务器发送成功");
-    const QString directory = dir.path();
+class bench_Request : public QObject {
+    Q_OBJECT
 
-    const double absent =
-        medianNanoseconds([&] { pollOnce(directory, discard, discard, success); });
+private slots:
+    void pollOnce_data()
+    {
+        QTest::addColumn<bool>("present");
+        QTest::newRow("api.txt present") << true;
+        QTest::newRow("api.txt absent") << false;
+    }
 
-    QFile file(dir.filePath(QStringLiteral("api.txt")));
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write("\xB4\xF2\xBF\xAA\xBF\xD5\xB5\xF7\r\n") != 10)
-        return 1;
-    file.close();
-    const double present =
-        medianNanoseconds([&] { pollOnce(directory, discard, discard, success); });
+    void pollOnce()
+    {
+        QFETCH(bool, present);
+        QTemporaryDir dir;
+        QVERIFY(!present || writeRequest(dir.path(), Bytes::TurnOn));
+        PollCycle cycle(dir.path());
+        Discard discard;
+        const QString success = QStringLiteral("服务器发送成功");
+        QBENCHMARK
+        {
+            cycle.run(discard, discard, success);
+        }
+    }
 
-    const QString request = QStringLiteral("请帮我把客厅的空调打开");
-    qsizetype sink = 0;
-    const double build =
-        medianNanoseconds([&] { sink += CommandBuilder::buildCommand(request).size(); });
+    void buildCommand()
+    {
+        const QString request = QStringLiteral("请帮我把客厅的空调打开");
+        QString command;
+        QBENCHMARK
+        {
+            command = CommandBuilder::buildCommand(request);
+        }
+        QCOMPARE(command, QStringLiteral("空调=启动"));
+    }
+};
 
-    std::printf("cores: %d, median of %d batches of %d calls\n", QThread::idealThreadCount(),
-                Batches, PerBatch);
-    std::printf("pollOnce, api.txt present: %8.2f us\n", present / 1000);
-    std::printf("pollOnce, api.txt absent:  %8.2f us\n", absent / 1000);
-    std::printf("buildCommand:              %8.2f us\n", build / 1000);
-    return discard.m_chars + sink > 0 ? 0 : 1;
-}
+QTEST_GUILESS_MAIN(bench_Request)
+#include "bench_request.moc"

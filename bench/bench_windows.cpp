@@ -1,426 +1,476 @@
-// Runs the real wifi and blue windows (real 1 ms timers, UdpTransport to a listener on loopback,
-// SerialTransport to a pseudo-terminal) and prints each figure against its target: CPU over a
-// standing request, poll rates and latency beside two busy loops at nice 10, idle cost, memory,
-// and the longest stall of the windows' thread while the Wi-Fi setup looks up a host name whose
-// name server never answers. Every configuration (the offscreen and the xcb platform, each with
-// accessibility off and on) is measured by a run of this program of its own; xcb runs get an Xvfb
-// of their own, and the stall is measured in a mount namespace whose resolv.conf names a silent
-// name server. With --soak it runs only a standing request and fails when anything arrives torn,
-// merged or not at all.
-#include "facilities.h"
-#include "measure.h"
+// Runs the real wifi and blue windows against the far side of tests/rig.h and prints the figures
+// of one configuration as "name value unit" lines. The platform is Qt's (QT_QPA_PLATFORM), the
+// load is whatever else the machine runs (bench/run.sh starts it). Beside every figure a floor:
+// a bare loop on a thread of its own that makes only the system calls of the same work. With
+// --soak N only a standing request is served, for N seconds, and the run fails when anything
+// arrives torn or merged, either side stops receiving, or resident memory grows.
 #include "polltimer.h"
 #include "rig.h"
-#include "runner.h"
+#include "support.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QListWidget>
-#include <QPushButton>
-#include <QTemporaryDir>
+#include <QDir>
+#include <QProcess>
 
+#include <algorithm>
+#include <arpa/inet.h>
 #include <cstdio>
-#include <memory>
-#include <thread>
+#include <fcntl.h>
+#include <functional>
+#include <netinet/in.h>
+#include <poll.h>
+#include <random>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
 
 namespace {
-void addOptions(QCommandLineParser &options)
+void sleepMs(int ms)
 {
-    options.addHelpOption();
-    options.addOptions({
-        {QStringLiteral("platform"), QStringLiteral("offscreen, xcb or all."),
-         QStringLiteral("name"), QStringLiteral("all")},
-        {QStringLiteral("accessibility"), QStringLiteral("off, on or all."),
-         QStringLiteral("state"), QStringLiteral("all")},
-        {QStringLiteral("runs"), QStringLiteral("Runs per figure."), QStringLiteral("n"),
-         QStringLiteral("5")},
-        {QStringLiteral("seconds"), QStringLiteral("Seconds per rate or CPU run."),
-         QStringLiteral("s"), QStringLiteral("3")},
-        {QStringLiteral("trials"), QStringLiteral("Latency trials per run."), QStringLiteral("n"),
-         QStringLiteral("200")},
-        {QStringLiteral("standing"), QStringLiteral("Seconds of the standing request for memory."),
-         QStringLiteral("s"), QStringLiteral("30")},
-        {QStringLiteral("setups"), QStringLiteral("Wi-Fi setups timed for the stall."),
-         QStringLiteral("n"), QStringLiteral("3")},
-        {QStringLiteral("host"), QStringLiteral("Host name given to the Wi-Fi setup."),
-         QStringLiteral("name"), QStringLiteral("kuehlschrank.example.")},
-        {QStringLiteral("soak"), QStringLiteral("Only soak for this many seconds."),
-         QStringLiteral("s")},
-        {QStringLiteral("child"),
-         QStringLiteral("Measure one configuration: figures, stall, soak."),
-         QStringLiteral("what")},
-    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-void report(const char *key, double value)
+double percentile(std::vector<double> values, double p)
 {
-    std::printf("%s\n", figureLine(key, value).constData());
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[std::min(values.size() - 1, size_t(p * values.size()))];
 }
 
-struct Rig {
-    const QCommandLineParser &options;
-    QString directory;
-    FarSide &far;
-    Producer &producer;
-    int number(const char *name) const { return options.value(QString::fromLatin1(name)).toInt(); }
+double median(std::vector<double> values)
+{
+    return percentile(std::move(values), 0.5);
+}
+
+double cpuSeconds(clockid_t clock)
+{
+    timespec ts{};
+    clock_gettime(clock, &ts);
+    return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+double threadCpuSeconds(pthread_t thread)
+{
+    clockid_t clock;
+    return pthread_getcpuclockid(thread, &clock) == 0 ? cpuSeconds(clock) : 0;
+}
+
+double residentMB()
+{
+    long pages = 0, resident = 0;
+    if (FILE *statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(statm);
+    }
+    return resident * double(sysconf(_SC_PAGESIZE)) / (1 << 20);
+}
+
+void print(const QByteArray &name, double value, const char *unit)
+{
+    std::printf("%-28s %10.4g %s\n", name.constData(), value, unit);
+}
+
+template <typename Work> void onGuiThread(Work work)
+{
+    QMetaObject::invokeMethod(qApp, work, Qt::BlockingQueuedConnection);
+}
+
+// What one tick does while a request stands: `polls` looks at api.txt (one per poller), one
+// datagram, one serial write.
+struct Work {
+    int polls;
+    bool udp, serial;
 };
 
-struct Rates {
-    double udpCycles, serialCycles, datagrams, serialCommands;
-};
-
-Rates measureRates(Windows &windows, FarSide &far, int seconds)
-{
-    const qint64 udp0 = windows.udpCycles, serial0 = windows.serialCycles;
-    const qint64 datagrams0 = far.datagrams, commands0 = far.serialCommands;
-    const qint64 start = nowNs();
-    sleepMs(seconds * 1000);
-    const double elapsed = (nowNs() - start) / 1e9;
-    return {(windows.udpCycles - udp0) / elapsed, (windows.serialCycles - serial0) / elapsed,
-            (far.datagrams - datagrams0) / elapsed, (far.serialCommands - commands0) / elapsed};
-}
-
-// The share of one core the windows' side used over `seconds`, and its cost per cycle in µs.
-std::pair<double, double> measureCpu(Windows &windows, FarSide &far, int seconds)
-{
-    const double cpu0 = serverCpuSeconds(far);
-    const qint64 cycles0 = windows.udpCycles + windows.serialCycles, wall0 = nowNs();
-    sleepMs(seconds * 1000);
-    const double cpu = serverCpuSeconds(far) - cpu0;
-    const qint64 cycles = windows.udpCycles + windows.serialCycles - cycles0;
-    return {cpu / ((nowNs() - wall0) / 1e9), cycles > 0 ? cpu * 1e6 / cycles : 0};
-}
-
-void measureCpuFigures(const Rig &rig)
-{
-    const int runs = rig.number("runs"), seconds = rig.number("seconds");
-    rig.producer.makeAppear();
-    std::vector<double> floors;
-    for (int run = 0; run < runs; ++run)
-        floors.push_back(100 * bareCycleShare(QFile::encodeName(rig.directory), rig.far.port(),
-                                              QFile::encodeName(rig.far.serialDevice()), seconds));
-    std::printf("the same system calls alone, in a bare loop: %.2f%% of one core\n",
-                median(floors));
-    report("cpu-floor", median(floors));
-
-    Windows windows;
-    openWindows(windows, rig.directory, rig.far, true, true);
-    sleepMs(1000);
-    std::vector<double> shares, perCycle;
-    const qint64 events0 = accessibilityEvents(), paints0 = windows.logPaints, start = nowNs();
-    for (int run = 0; run < runs; ++run) {
-        const auto [share, cost] = measureCpu(windows, rig.far, seconds);
-        shares.push_back(share * 100);
-        perCycle.push_back(cost);
-    }
-    const double elapsed = (nowNs() - start) / 1e9;
-    std::printf("standing request, both windows, no load: %.2f%% of one core, %.1f µs per cycle "
-                "(of either window); the wifi log painted %.0f times/s; %.0f accessibility "
-                "events/s\n",
-                median(shares), median(perCycle), (windows.logPaints - paints0) / elapsed,
-                (accessibilityEvents() - events0) / elapsed);
-    report("cpu-standing", median(shares));
-
-    QFile::remove(rig.directory + QStringLiteral("/api.txt"));
-    sleepMs(500);
-    shares.clear();
-    for (int run = 0; run < runs; ++run)
-        shares.push_back(measureCpu(windows, rig.far, seconds).first * 100);
-    std::printf("idle, both windows polling, no api.txt: %.2f%% of one core\n", median(shares));
-    report("cpu-idle", median(shares));
-    closeWindows(windows);
-}
-
-void measureRateFigures(const Rig &rig)
-{
-    struct Setup {
-        const char *name, *udpKey, *serialKey;
-        bool udp, serial;
-    };
-    rig.producer.makeAppear();
-    for (const Setup setup :
-         {Setup{"wifi alone", "rate-wifi-alone", nullptr, true, false},
-          Setup{"blue alone", nullptr, "rate-blue-alone", false, true},
-          Setup{"both at once", "rate-both-wifi", "rate-both-blue", true, true}}) {
-        Windows windows;
-        openWindows(windows, rig.directory, rig.far, setup.udp, setup.serial);
-        sleepMs(500);
-        std::vector<double> udp, serial, datagrams, commands;
-        for (int run = 0; run < rig.number("runs"); ++run) {
-            const Rates rates = measureRates(windows, rig.far, rig.number("seconds"));
-            udp.push_back(rates.udpCycles);
-            serial.push_back(rates.serialCycles);
-            datagrams.push_back(rates.datagrams);
-            commands.push_back(rates.serialCommands);
-        }
-        closeWindows(windows);
-        std::printf("poll rate, %-13s wifi %7.1f cycles/s, blue %7.1f cycles/s; received %7.1f "
-                    "datagrams/s, %7.1f serial commands/s\n",
-                    setup.name, median(udp), median(serial), median(datagrams), median(commands));
-        if (setup.udpKey)
-            report(setup.udpKey, median(udp));
-        if (setup.serialKey)
-            report(setup.serialKey, median(serial));
-    }
-}
-
-void measureLatencyFigure(const Rig &rig)
-{
-    Windows windows;
-    openWindows(windows, rig.directory, rig.far, true, true);
-    std::vector<double> p50s, p99s, maxima;
-    rig.far.longestReadDelay = 0;
-    for (int run = 0; run < rig.number("runs"); ++run) {
-        std::vector<double> latencies;
-        for (int trial = 0; trial < rig.number("trials"); ++trial) {
-            QFile::remove(rig.directory + QStringLiteral("/api.txt"));
-            do
-                sleepMs(10);
-            while (nowNs() - rig.far.lastDatagramAt < 10000000 || rig.far.hasUnread());
-            rig.far.armed = true;
-            const qint64 appeared = rig.producer.makeAppear();
-            while (rig.far.armed)
-                std::this_thread::sleep_for(std::chrono::microseconds(50));
-            latencies.push_back((rig.far.armedArrival - appeared) / 1e6);
-        }
-        p50s.push_back(percentile(latencies, 0.5));
-        p99s.push_back(percentile(latencies, 0.99));
-        maxima.push_back(percentile(latencies, 1.0));
-    }
-    closeWindows(windows);
-    std::printf("latency, api.txt appearing to first datagram, %d trials a run: p50 %.3f ms, p99 "
-                "%.3f ms (runs from %.3f to %.3f), max %.3f ms; the far side read datagrams up to "
-                "%.1f ms after they arrived\n",
-                rig.number("trials"), median(p50s), median(p99s), percentile(p99s, 0),
-                percentile(p99s, 1), median(maxima), rig.far.longestReadDelay / 1e6);
-    report("latency-p99", median(p99s));
-}
-
-void measureMemoryFigure(const Rig &rig)
-{
-    const int standing = rig.number("standing");
-    Windows windows;
-    openWindows(windows, rig.directory, rig.far, true, true);
-    rig.producer.makeAppear();
-    const long atStart = residentKiB();
-    sleepMs(10000);
-    const long after10 = residentKiB();
-    std::vector<double> perSecond;
-    for (int second = 10; second < standing; ++second)
-        perSecond.push_back(measureRates(windows, rig.far, 1).udpCycles);
-    const long atEnd = residentKiB();
-    closeWindows(windows);
-    std::printf("memory, standing request of %d s: resident %.1f MB at start, %.1f MB after 10 s, "
-                "%.1f MB at the end\n",
-                standing, atStart / 1024.0, after10 / 1024.0, atEnd / 1024.0);
-    if (!perSecond.empty())
-        std::printf("wifi cycles per second during it: min %.0f, median %.0f, max %.0f\n",
-                    percentile(perSecond, 0), median(perSecond), percentile(perSecond, 1.0));
-    report("memory-growth", (atEnd - after10) / 1024.0);
-}
-
-int figures(const Rig &rig)
-{
-    measureCpuFigures(rig);
+// The floor under the figures: what the windows' poll engine asks of the kernel, alone on a thread
+// of its own. While `directory`/api.txt is there it beats every millisecond and does `work` on
+// each beat (stat, open, fstat, read and close the file, send from port P, stat the serial
+// device, poll and write it); while the file is absent it beats every 10 ms and a watch on the
+// directory wakes it at once.
+class BareLoop {
+public:
+    BareLoop(const QString &directory, Work work, quint16 port, const QString &device)
+        : m_stop(::eventfd(0, EFD_CLOEXEC))
+        , m_thread(
+              [=] { run(QFile::encodeName(directory), work, port, QFile::encodeName(device)); })
     {
-        const Hogs hogs(2, 10);
-        std::printf("two busy loops at nice 10 running for the rates and the latency\n");
-        measureRateFigures(rig);
-        measureLatencyFigure(rig);
+        pthread_setname_np(m_thread.native_handle(), "bare loop");
     }
-    measureMemoryFigure(rig);
-    report("faults", double(rig.far.faults));
-    return rig.far.faults == 0 ? 0 : 1;
-}
+    ~BareLoop()
+    {
+        const quint64 one = 1;
+        [[maybe_unused]] const auto written = ::write(m_stop, &one, sizeof one);
+        m_thread.join();
+        ::close(m_stop);
+    }
 
-// One Wi-Fi setup, clicked as a user would while the windows' thread keeps beating; its state is
-// read on the windows' thread and left for the driving thread to poll, so that waiting for the
-// end stays bounded however long the thread is held.
-struct WifiSetup {
-    QPointer<wifi> window;
-    InputBoxFunction previousInputBox;
-    std::atomic<bool> clickReturned{false}, finished{false};
-    std::atomic<qint64> finishedAt{0};
-    QString lastLine;
+    std::atomic<qint64> ticks{0};
+    double cpuSeconds() { return threadCpuSeconds(m_thread.native_handle()); }
+
+private:
+    void run(const QByteArray &directory, Work work, quint16 port, const QByteArray &device)
+    {
+        const QByteArray request = directory + "/api.txt";
+        const int beat = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+        const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        ::inotify_add_watch(watch, directory.constData(),
+                            IN_CREATE | IN_DELETE | IN_MOVE | IN_ATTRIB | IN_DELETE_SELF);
+        const int udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        const int line = ::open(device.constData(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        const int yes = 1;
+        ::setsockopt(udp, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(port);
+        sockaddr_in from = to;
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(udp, reinterpret_cast<sockaddr *>(&from), sizeof from);
+        const auto setBeat = [beat](long ms) {
+            const itimerspec every{{0, ms * 1000000}, {0, ms * 1000000}};
+            ::timerfd_settime(beat, 0, &every, nullptr);
+        };
+        bool resting = false;
+        pollfd fds[3] = {{m_stop, POLLIN, 0}, {beat, POLLIN, 0}, {watch, POLLIN, 0}};
+        setBeat(1);
+        while (::poll(fds, 3, -1) >= 0 && !(fds[0].revents & POLLIN)) {
+            char drained[4096];
+            while (::read(beat, drained, sizeof(quint64)) > 0 || ::read(watch, drained, 4096) > 0) {
+            }
+            ++ticks;
+            struct stat status;
+            bool present = false;
+            for (int poll = 0; poll < work.polls; ++poll) {
+                if (::stat(request.constData(), &status) != 0 || !S_ISREG(status.st_mode))
+                    continue;
+                present = true;
+                const int fd = ::open(request.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+                char bytes[4096];
+                if (fd >= 0 && ::fstat(fd, &status) == 0 && ::read(fd, bytes, sizeof bytes) >= 0)
+                    ::close(fd);
+            }
+            if (present && work.udp)
+                ::sendto(udp, Bytes::On.constData(), Bytes::On.size(), 0,
+                         reinterpret_cast<sockaddr *>(&to), sizeof to);
+            pollfd room{line, POLLOUT, 0};
+            if (present && work.serial && ::stat(device.constData(), &status) == 0 &&
+                ::poll(&room, 1, 0) > 0) [[maybe_unused]]
+                const auto written = ::write(line, Bytes::On.constData(), Bytes::On.size());
+            if (present == resting)
+                setBeat(present ? 1 : PollTimer::RestInterval);
+            resting = !present;
+        }
+        for (const int fd : {line, udp, watch, beat})
+            ::close(fd);
+    }
+
+    const int m_stop;
+    std::thread m_thread;
 };
 
-// Over once the log holds the last line of a setup, or "开始安装" can be clicked again; lines
-// that polling adds after a successful setup may follow the last one.
-bool setupIsOver(wifi *window, bool clickReturned, QString *lastLine)
-{
-    const auto *log = window->findChild<QListWidget *>(QStringLiteral("serverlog"));
-    QList<QListWidgetItem *> last =
-        log->findItems(QStringLiteral("服务启动完毕"), Qt::MatchEndsWith);
-    last += log->findItems(QStringLiteral("找不到客户端"), Qt::MatchStartsWith);
-    *lastLine = !last.isEmpty() ? last.first()->text()
-                : log->count()  ? log->item(log->count() - 1)->text()
-                                : QString();
-    return clickReturned &&
-           (!last.isEmpty() || window->findChild<QPushButton *>(QStringLiteral("s"))->isEnabled());
-}
+struct Options {
+    int runs, seconds, trials, pauseUs, standing;
+    QStringList only;
+    bool wants(const char *figure) const
+    {
+        return only.isEmpty() || only.contains(QLatin1String(figure));
+    }
+};
 
-int stall(const Rig &rig)
+class Bench {
+public:
+    Bench(Rig &rig, const Options &options)
+        : m_rig(rig)
+        , m_options(options)
+    {
+        QDir(rig.directory()).mkdir(QStringLiteral("floor"));
+    }
+
+    int figures();
+    int soak(int seconds, bool alone);
+
+private:
+    struct Setup {
+        QByteArray name;
+        Rig::Windows windows;
+        Work work;
+    };
+    void open(Rig::Windows windows);
+    void close()
+    {
+        onGuiThread([this] { m_rig.close(); });
+    }
+    QString floorDirectory() const { return m_rig.directory() + QStringLiteral("/floor"); }
+    // The windows' side of the process: all of it but the far side, the floor and this thread.
+    double windowsCpuSeconds(BareLoop &floor)
+    {
+        return cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - m_rig.far().cpuSeconds() -
+               floor.cpuSeconds() - cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+    }
+    // Takes what the far side received and counts what is not one whole command from port P.
+    void drain();
+    void serving(const Setup &setup);
+    void idle();
+    void latency();
+
+    Rig &m_rig;
+    const Options m_options;
+    std::atomic<qint64> m_wifiTicks{0}, m_blueTicks{0};
+    qint64 m_datagrams = 0, m_commands = 0, m_faults = 0;
+    QByteArray m_partial;
+};
+
+void Bench::open(Rig::Windows windows)
 {
-    Windows windows;
-    rig.producer.makeAppear();
-    openWindows(windows, rig.directory, rig.far, false, true);
-    GapMeter heartbeat, blueCycles;
+    bool opened = false;
     onGuiThread([&] {
-        auto *beat = new PollTimer(windows.serial);
-        QObject::connect(beat, &PollTimer::timeout, [&] { heartbeat.beat(nowNs()); });
-        beat->start();
-        QObject::connect(windows.serial->findChild<PollTimer *>(QStringLiteral("Timer1")),
-                         &PollTimer::timeout, [&] { blueCycles.beat(nowNs()); });
-    });
-    sleepMs(500);
-    onGuiThread([&] { heartbeat.reset(nowNs()); });
-    sleepMs(2000);
-    double baseline = 0;
-    onGuiThread([&] { baseline = heartbeat.longestMs(); });
-    std::printf("longest gap of the windows' thread with blue serving alone, over 2 s: %.2f ms\n",
-                baseline);
-
-    const QString host = rig.options.value(QStringLiteral("host"));
-    std::vector<double> gaps, floors;
-    for (int run = 0; run < rig.number("setups"); ++run) {
-        const auto setup = std::make_shared<WifiSetup>();
-        const QString port = QString::number(freeUdpPort());
-        // The window is open and drawn before the setup is timed: opening a window is not part
-        // of its setup.
-        onGuiThread([&] {
-            setup->window = new wifi(rig.directory);
-            setup->window->show();
-        });
-        sleepMs(300);
-        const auto floor = std::make_unique<BareBeat>();
-        const qint64 clicked = nowNs();
-        QMetaObject::invokeMethod(qApp, [&, setup] {
-            heartbeat.reset(nowNs());
-            blueCycles.reset(nowNs());
-            setup->previousInputBox = replaceInputBox([=](QWidget *, const QString &prompt) {
-                return prompt.contains(u"端口") ? port : host;
-            });
-            setup->window->findChild<QPushButton *>(QStringLiteral("s"))->click();
-            setup->clickReturned = true;
-        });
-        while (!setup->finished && nowNs() - clicked < 15000000000LL) {
-            sleepMs(20);
-            QMetaObject::invokeMethod(qApp, [setup] {
-                if (setup->window && !setup->finished &&
-                    setupIsOver(setup->window, setup->clickReturned, &setup->lastLine)) {
-                    setup->finishedAt = nowNs();
-                    setup->finished = true;
-                }
-            });
+        opened = m_rig.open(windows, Rig::Measured);
+        for (auto [timer, ticks] : {std::pair(m_rig.wifiTimer(), &m_wifiTicks),
+                                    std::pair(m_rig.blueTimer(), &m_blueTicks)}) {
+            if (timer)
+                QObject::connect(timer, &PollTimer::timeout, [ticks] { ++*ticks; });
         }
-        sleepMs(100);
-        double gap = 0, blueGap = 0;
-        onGuiThread([&] {
-            gap = heartbeat.longestMs();
-            blueGap = blueCycles.longestMs();
-            replaceInputBox(setup->previousInputBox);
-            delete setup->window;
-        });
-        gaps.push_back(gap);
-        floors.push_back(floor->longestMs());
-        if (setup->finished)
-            std::printf("setup %d: longest gap of the windows' thread %.1f ms (between blue's "
-                        "cycles %.1f ms; of a bare loop beside them %.1f ms); over after %.2f s "
-                        "with \"%s\"\n",
-                        run + 1, gap, blueGap, floors.back(), (setup->finishedAt - clicked) / 1e9,
-                        qUtf8Printable(setup->lastLine));
-        else
-            std::printf("setup %d: longest gap of the windows' thread %.1f ms; not over within "
-                        "15 s (last line \"%s\")\n",
-                        run + 1, gap, qUtf8Printable(setup->lastLine));
-    }
-    closeWindows(windows);
-    report("stall", median(gaps));
-    report("stall-floor", median(floors));
-    return 0;
-}
-
-int soak(const Rig &rig)
-{
-    const int seconds = rig.options.value(QStringLiteral("soak")).toInt();
-    Windows windows;
-    openWindows(windows, rig.directory, rig.far, true, true);
-    rig.producer.makeAppear();
-    sleepMs(10000);
-    const long after10 = residentKiB();
-    const qint64 datagrams0 = rig.far.datagrams, commands0 = rig.far.serialCommands;
-    const qint64 cycles0 = windows.udpCycles + windows.serialCycles;
-    const double cpu0 = serverCpuSeconds(rig.far);
-    for (int left = seconds - 10; left > 0; left -= 10)
-        sleepMs(std::min(left, 10) * 1000);
-    const double cpu = serverCpuSeconds(rig.far) - cpu0;
-    const long atEnd = residentKiB();
-    const qint64 datagrams = rig.far.datagrams - datagrams0;
-    const qint64 commands = rig.far.serialCommands - commands0;
-    const qint64 cycles = windows.udpCycles + windows.serialCycles - cycles0;
-    closeWindows(windows);
-    sleepMs(200);
-
-    const double growth = (atEnd - after10) / 1024.0;
-    std::printf("soak of %d s: %lld cycles, %lld datagrams and %lld serial commands received, "
-                "%lld faulty; resident %.1f MB after 10 s, %.1f MB at the end\n",
-                seconds, cycles, datagrams, commands, qint64(rig.far.faults), after10 / 1024.0,
-                atEnd / 1024.0);
-    if (cycles > 0 && seconds > 10)
-        std::printf("windows' side after the first 10 s: %.2f%% of one core, %.1f µs per cycle\n",
-                    cpu * 100 / (seconds - 10), cpu * 1e6 / cycles);
-    // Every datagram and serial command must be whole, and both sides must have kept receiving.
-    const bool intact = rig.far.faults == 0 && datagrams > 0 && commands > 0;
-    const bool flat = growth < 5.0;
-    std::printf("%s\n", intact && flat ? "soak passed" : "soak FAILED");
-    return intact && flat ? 0 : 1;
-}
-
-int measureOneConfiguration(int argc, char *argv[])
-{
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    QCommandLineParser options;
-    addOptions(options);
-    options.parse(arguments);
-    qputenv("QT_QPA_PLATFORM", options.value(QStringLiteral("platform")).toLatin1());
-    QTemporaryDir directory;
-    // Forked before Qt starts any thread.
-    Producer producer(QFile::encodeName(directory.path()));
-
-    QApplication app(argc, argv);
-    if (options.value(QStringLiteral("accessibility")) == u"on" && !activateAccessibility()) {
-        std::printf("accessibility could not be activated on this platform\n");
-        return 1;
-    }
-    FarSide far;
-    const Rig rig{options, directory.path(), far, producer};
-    const QString what = options.value(QStringLiteral("child"));
-    int result = 0;
-    std::thread driver([&] {
-        pthread_setname_np(pthread_self(), "driver");
-        result = what == u"soak" ? soak(rig) : what == u"stall" ? stall(rig) : figures(rig);
-        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
     });
-    QApplication::setQuitOnLastWindowClosed(false);
-    QApplication::exec();
-    driver.join();
-    std::fflush(stdout);
-    return result;
+    if (!opened) {
+        std::fprintf(stderr, "the windows could not be opened\n");
+        std::exit(2);
+    }
+}
+
+void Bench::drain()
+{
+    auto [datagrams, serial] = m_rig.far().take();
+    for (const FarSide::Datagram &datagram : datagrams)
+        m_faults += datagram.data != Bytes::On || datagram.senderPort != m_rig.port();
+    m_datagrams += datagrams.size();
+    m_partial += serial;
+    qsizetype whole = 0;
+    for (; m_partial.size() - whole >= Bytes::On.size(); whole += Bytes::On.size())
+        m_faults += QByteArrayView(m_partial).sliced(whole, Bytes::On.size()) != Bytes::On;
+    m_commands += whole / Bytes::On.size();
+    m_partial.remove(0, whole);
+}
+
+// A standing request served by the windows of `setup` and by the floor doing the same work, in
+// turns of `seconds`, the other side resting meanwhile: cycles a second of each and the share of
+// one core each used.
+void Bench::serving(const Setup &setup)
+{
+    open(setup.windows);
+    BareLoop floor(floorDirectory(), setup.work, m_rig.port(), m_rig.devicePath());
+    Producer floorProducer(floorDirectory());
+    std::vector<double> wifi, blue, bare, cpu, bareCpu, perCycle;
+    for (int run = 0; run < m_options.runs; ++run) {
+        for (const bool windows : {false, true}) {
+            const Producer &producer = windows ? m_rig.producer() : floorProducer;
+            producer.put(Bytes::TurnOn);
+            sleepMs(300);
+            const qint64 wifi0 = m_wifiTicks, blue0 = m_blueTicks, bare0 = floor.ticks;
+            const double cpu0 = windows ? windowsCpuSeconds(floor) : floor.cpuSeconds();
+            const qint64 start = nowNs();
+            sleepMs(m_options.seconds * 1000);
+            const double elapsed = (nowNs() - start) / 1e9;
+            const double used = (windows ? windowsCpuSeconds(floor) : floor.cpuSeconds()) - cpu0;
+            producer.remove();
+            if (windows) {
+                wifi.push_back((m_wifiTicks - wifi0) / elapsed);
+                blue.push_back((m_blueTicks - blue0) / elapsed);
+                cpu.push_back(100 * used / elapsed);
+                perCycle.push_back(used * 1e6 / (m_wifiTicks - wifi0 + m_blueTicks - blue0));
+            } else {
+                bare.push_back((floor.ticks - bare0) / elapsed);
+                bareCpu.push_back(100 * used / elapsed);
+            }
+            sleepMs(100);
+            drain();
+        }
+    }
+    close();
+    const QByteArray name = setup.name;
+    double slowest = 1e9;
+    if (setup.windows & Rig::Wifi) {
+        print("rate-" + name + (setup.windows == Rig::Both ? "-wifi" : ""), median(wifi), "/s");
+        slowest = median(wifi);
+    }
+    if (setup.windows & Rig::Blue) {
+        print("rate-" + name + (setup.windows == Rig::Both ? "-blue" : ""), median(blue), "/s");
+        slowest = std::min(slowest, median(blue));
+    }
+    print("rate-" + name + "-floor", median(bare), "/s");
+    print("rate-" + name + "-ratio", slowest / median(bare), "x");
+    print("cpu-" + name, median(cpu), "%");
+    print("cpu-" + name + "-floor", median(bareCpu), "%");
+    print("cpu-" + name + "-ratio", median(cpu) / median(bareCpu), "x");
+    print("cpu-" + name + "-per-cycle", median(perCycle), "us");
+}
+
+// Both windows open with no request, and the floor resting beside them.
+void Bench::idle()
+{
+    open(Rig::Both);
+    BareLoop floor(floorDirectory(), {2, true, true}, m_rig.port(), m_rig.devicePath());
+    sleepMs(500);
+    std::vector<double> cpu, bareCpu;
+    for (int run = 0; run < m_options.runs; ++run) {
+        const double cpu0 = windowsCpuSeconds(floor), bare0 = floor.cpuSeconds();
+        const qint64 start = nowNs();
+        sleepMs(m_options.seconds * 1000);
+        const double elapsed = (nowNs() - start) / 1e9;
+        cpu.push_back(100 * (windowsCpuSeconds(floor) - cpu0) / elapsed);
+        bareCpu.push_back(100 * (floor.cpuSeconds() - bare0) / elapsed);
+    }
+    close();
+    print("cpu-idle", median(cpu), "%");
+    print("cpu-idle-floor", median(bareCpu), "%");
+}
+
+// From the rename that makes api.txt appear to the kernel's arrival stamp of the first datagram,
+// both windows resting before, as a producer finds them: the file is written under another name
+// (which wakes the windows for nothing) a while before a program of its own renames it, as with a
+// shell's `> api.tmp && mv api.tmp api.txt`; trials come at irregular times, and turns alternate
+// with the floor, which rests and wakes the same way.
+qint64 renameByAnotherProgram(const QString &directory, int pauseUs)
+{
+    const QString temporary = directory + QStringLiteral("/api.tmp");
+    if (!writeFile(temporary, Bytes::TurnOn))
+        return 0;
+    std::this_thread::sleep_for(std::chrono::microseconds(pauseUs));
+    QProcess rename;
+    rename.setWorkingDirectory(directory);
+    rename.start(QStringLiteral(RENAME), {});
+    qint64 at = 0;
+    return rename.waitForFinished() &&
+                   rename.read(reinterpret_cast<char *>(&at), sizeof at) == sizeof at
+               ? at
+               : 0;
+}
+
+void Bench::latency()
+{
+    open(Rig::Both);
+    BareLoop floor(floorDirectory(), {2, true, true}, m_rig.port(), m_rig.devicePath());
+    std::mt19937 random(18);
+    const int pause = m_options.pauseUs;
+    std::uniform_int_distribution<int> pauses(pause / 2, pause * 3 / 2), gaps(20, 120);
+    std::vector<double> latencies[2];
+    sleepMs(500);
+    for (int trial = 0; trial < 2 * m_options.trials; ++trial) {
+        const QString directory = trial % 2 ? floorDirectory() : m_rig.directory();
+        m_rig.far().take();
+        const qint64 renamed = renameByAnotherProgram(directory, pauses(random));
+        if (!m_rig.far().waitForDatagram(1000)) {
+            std::fprintf(stderr, "no datagram within a second of the rename\n");
+            std::exit(2);
+        }
+        const qint64 arrived = m_rig.far().take().first.first().arrivedNs;
+        latencies[trial % 2].push_back((arrived - renamed) / 1e6);
+        QFile::remove(directory + QStringLiteral("/api.txt"));
+        sleepMs(gaps(random));
+        drain();
+    }
+    close();
+    for (const int floor : {0, 1}) {
+        const QByteArray name = floor ? "latency-floor" : "latency";
+        print(name + "-p50", percentile(latencies[floor], 0.5), "ms");
+        print(name + "-p99", percentile(latencies[floor], 0.99), "ms");
+        print(name + "-max", percentile(latencies[floor], 1), "ms");
+    }
+    print("latency-p99-ratio", percentile(latencies[0], 0.99) / percentile(latencies[1], 0.99),
+          "x");
+}
+
+// Both windows serving a standing request: resident memory after the first 10 s and at the end.
+int Bench::soak(int seconds, bool alone)
+{
+    open(Rig::Both);
+    m_rig.producer().put(Bytes::TurnOn);
+    for (int second = 0; second < 10; ++second, drain())
+        sleepMs(1000);
+    const double after10 = residentMB();
+    const qint64 datagrams0 = m_datagrams, commands0 = m_commands;
+    for (int second = 10; second < seconds; ++second, drain())
+        sleepMs(1000);
+    const double growth = residentMB() - after10;
+    m_rig.producer().remove();
+    sleepMs(100);
+    drain();
+    close();
+    print("rss-after-10s", after10, "MB");
+    print("rss-growth", growth, "MB");
+    if (!alone)
+        return 0;
+    print("soak-datagrams", m_datagrams - datagrams0, "count");
+    print("soak-serial-commands", m_commands - commands0, "count");
+    print("faults", m_faults, "count");
+    const bool passed =
+        m_faults == 0 && m_datagrams > datagrams0 && m_commands > commands0 && growth < 5;
+    std::printf("soak %s\n", passed ? "passed" : "FAILED");
+    return passed ? 0 : 1;
+}
+
+int Bench::figures()
+{
+    const Setup setups[] = {{"wifi-alone", Rig::Wifi, {1, true, false}},
+                            {"blue-alone", Rig::Blue, {1, false, true}},
+                            {"serving", Rig::Both, {2, true, true}}};
+    for (const Setup &setup : setups) {
+        if (m_options.wants("rates") || (m_options.wants("cpu") && setup.windows == Rig::Both))
+            serving(setup);
+    }
+    if (m_options.wants("cpu"))
+        idle();
+    if (m_options.wants("latency"))
+        latency();
+    if (m_options.wants("memory"))
+        soak(m_options.standing, false);
+    print("faults", m_faults, "count");
+    return m_faults == 0 ? 0 : 1;
 }
 } // namespace
 
 int main(int argc, char *argv[])
 {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    for (int i = 1; i < argc; ++i) {
-        if (QByteArray(argv[i]).startsWith("--child"))
-            return measureOneConfiguration(argc, argv);
-    }
-    QCoreApplication app(argc, argv);
-    QCommandLineParser options;
-    addOptions(options);
-    options.process(app);
-    return runConfigurations(options);
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    const auto option = [&](const char *name, const char *help, const char *fallback) {
+        parser.addOption({QString::fromLatin1(name), QString::fromLatin1(help), QStringLiteral("n"),
+                          QString::fromLatin1(fallback)});
+    };
+    option("runs", "Runs per rate and CPU figure (medians).", "5");
+    option("seconds", "Seconds per run.", "2");
+    option("trials", "Latency trials of the windows, and as many of the floor.", "400");
+    option("pause", "Mean µs between the other name appearing and the renaming program's start.",
+           "2000");
+    option("standing", "Seconds of the standing request for memory.", "30");
+    option("soak", "Only serve a standing request for this many seconds.", "0");
+    parser.addOption({QStringLiteral("only"),
+                      QStringLiteral("Figures to measure: rates, cpu, latency, memory."),
+                      QStringLiteral("list")});
+    parser.process(app);
+    const auto number = [&](const char *name) {
+        return parser.value(QString::fromLatin1(name)).toInt();
+    };
+    const QString only = parser.value(QStringLiteral("only"));
+    const Options options{number("runs"),     number("seconds"),
+                          number("trials"),   number("pause"),
+                          number("standing"), only.isEmpty() ? QStringList() : only.split(u',')};
+
+    Rig rig;
+    Bench bench(rig, options);
+    std::printf("# platform %s, Qt %s\n", qUtf8Printable(QApplication::platformName()), qVersion());
+    int result = 0;
+    std::thread driver([&] {
+        pthread_setname_np(pthread_self(), "driver");
+        result = number("soak") > 0 ? bench.soak(number("soak"), true) : bench.figures();
+        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    });
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::exec();
+    driver.join();
+    return result;
 }

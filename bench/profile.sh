@@ -1,24 +1,19 @@
 #!/usr/bin/env bash
-# Profiles the windows during a standing request on the xcb platform: perf records the soak of
-# bench_windows (both windows serving api.txt) with DWARF call graphs, since Debian builds Qt
-# without frame pointers, then prints the share of each thread, each library, and the functions
-# that take the most time with what they call. Usage: bash bench/profile.sh [seconds]
-# [accessibility on|off]; the recording stays in build/profile/perf.data. Unwinding DWARF now and
-# then fails for a whole recording: when the inclusive list shows no Qt frames, record again.
+# Profiles the windows serving a standing request on the xcb platform (under xvfb-run): perf
+# records the soak of bench_windows with DWARF call graphs, since Debian builds Qt without frame
+# pointers, then prints the share of each thread, each library, and the functions that take the
+# most time with what they call. Usage: bash bench/profile.sh [seconds]; the recording stays in
+# build/profile/perf.data. Unwinding DWARF now and then fails for a whole recording: when the
+# inclusive list shows no Qt frames, record again.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/prepare.sh"
-if ! command -v perf >/dev/null; then
-    as_root=()
-    [ "$(id -u)" -eq 0 ] || as_root=(sudo)
-    "${as_root[@]}" apt-get install -y --no-install-recommends linux-perf
-fi
-build build
-seconds=${1:-30}
-accessibility=${2:-off}
+command -v perf >/dev/null || install_missing linux-perf
+build build >/dev/null
 out="$top/build/profile"
 mkdir -p "$out"
-perf record -F 499 --call-graph dwarf,16384 -o "$out/perf.data" -- \
-    "$top/build/bench/bench_windows" --soak "$seconds" --platform xcb --accessibility "$accessibility"
+QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x1024x24" \
+    perf record -F 499 --call-graph dwarf,16384 -o "$out/perf.data" -- \
+    "$top/build/bench/bench_windows" --soak "${1:-30}"
 # Only the first lines of each report are wanted: perf ending on a closed pipe is no failure.
 set +o pipefail
 report() {

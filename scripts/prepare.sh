@@ -5,10 +5,10 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev qt6-base-private-dev qt6-serialport-dev qt6-5compat-dev
+    qt6-base-dev qt6-serialport-dev qt6-5compat-dev
     libqt6svg6 qt6-qpa-plugins
     fonts-wqy-microhei
-    xvfb xauth
+    xvfb xauth stress-ng
     dpkg-dev file desktop-file-utils systemd
 )
 

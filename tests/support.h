@@ -39,6 +39,10 @@ inline bool writeRequest(const QString &directory, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
 }
 
+// The tests' mark in a stream: a byte no command holds, sent after everything else on a line or to
+// a socket, where it arrives after all of it.
+constexpr char Sentinel = '#';
+
 inline bool removeRequest(const QString &directory)
 {
     return QFile::remove(directory + QStringLiteral("/api.txt"));

@@ -31,7 +31,7 @@ public:
         QObject::connect(&m_socket, &QUdpSocket::readyRead, &m_socket, [this] {
             while (m_socket.hasPendingDatagrams()) {
                 const QNetworkDatagram datagram = m_socket.receiveDatagram();
-                if (datagram.data() == Sentinel)
+                if (datagram.data() == QByteArray(1, Sentinel))
                     m_sentinelsAt.append(received.size());
                 else
                     received.append(datagram);
@@ -46,7 +46,7 @@ public:
     int dropSentinel()
     {
         QUdpSocket other;
-        other.writeDatagram(Sentinel, m_address, m_socket.localPort());
+        other.writeDatagram(QByteArray(1, Sentinel), m_address, m_socket.localPort());
         return ++m_sentinels;
     }
 
@@ -57,22 +57,9 @@ public:
         return runUntil([this, ordinal] { return m_sentinelsAt.size() >= ordinal; });
     }
 
-    // What arrived after the `ordinal`-th sentinel (0: from the start); nothing while that
-    // sentinel has not arrived.
-    QList<QNetworkDatagram> since(int ordinal) const
-    {
-        if (ordinal == 0)
-            return received;
-        return ordinal <= m_sentinelsAt.size() ? received.mid(m_sentinelsAt[ordinal - 1])
-                                               : QList<QNetworkDatagram>();
-    }
-
     QList<QNetworkDatagram> received;
 
 private:
-    // No command holds this byte.
-    inline static const QByteArray Sentinel{"#"};
-
     QHostAddress m_address;
     QUdpSocket m_socket;
     bool m_bound = false;

@@ -1,31 +1,15 @@
-#include "blue.h"
-#include "listbox.h"
 #include "polltimer.h"
-#include "pseudoterminal.h"
-#include "scriptedinputbox.h"
+#include "rig.h"
 #include "support.h"
-#include "udplistener.h"
 #include "unprivileged.h"
-#include "wifi.h"
 
-#include <QAbstractItemModel>
 #include <QFileInfo>
 #include <QListWidget>
-#include <QNetworkDatagram>
-#include <QPushButton>
-#include <QSerialPort>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
-#include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <functional>
-#include <limits>
-#include <memory>
 #include <optional>
 #include <thread>
 
@@ -45,8 +29,6 @@ using Bytes::Off;
 using Bytes::On;
 using Bytes::TurnOff;
 using Bytes::TurnOn;
-// Marks the end of what was sent on the serial line before it; no command contains this byte.
-constexpr char Sentinel = '#';
 
 bool isFailure(const QString &line)
 {
@@ -73,204 +55,6 @@ std::function<bool(const QString &)> oneOf(const QStringList &outcomes)
     };
 }
 
-// An outside program working on the request directory: runs `round` again and again on its own
-// thread until stopped.
-class Producer {
-public:
-    explicit Producer(std::function<void(int)> round)
-        : m_thread([this, round] {
-            for (int i = 0; !m_stop; ++i) {
-                round(i);
-                ++m_rounds;
-            }
-        })
-    {
-    }
-    ~Producer() { stop(); }
-
-    int rounds() const { return m_rounds; }
-    void stop()
-    {
-        m_stop = true;
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-
-private:
-    std::atomic<bool> m_stop{false};
-    std::atomic<int> m_rounds{0};
-    std::thread m_thread;
-};
-
-// The part of `stream` after its `ordinal`-th sentinel, without sentinels; nothing while that
-// sentinel has not arrived. Ordinal 0 is the start of the stream.
-template <typename Stream, typename IsSentinel>
-Stream after(const Stream &stream, int ordinal, IsSentinel isSentinel)
-{
-    Stream rest;
-    int seen = 0;
-    for (const auto &item : stream) {
-        if (isSentinel(item))
-            ++seen;
-        else if (seen >= ordinal)
-            rest.append(item);
-    }
-    return seen >= ordinal ? rest : Stream();
-}
-
-bool isSentinelByte(char c)
-{
-    return c == Sentinel;
-}
-
-// Both mode windows polling one request directory: `wifi` set up for 127.0.0.1 (or another host)
-// on a free port P, `blue` writing to a device path that is a symlink onto a pseudo-terminal. Every
-// status line and everything that arrives are recorded from the start.
-class Rig {
-public:
-    // A point between two ticks: lines and rows by count, the two streams by the ordinal of a
-    // sentinel dropped into each at that point.
-    struct Mark {
-        qsizetype wifiLines, blueRows;
-        int datagrams, serial;
-    };
-
-    Rig()
-        : m_pty(std::make_unique<PseudoTerminal>())
-    {
-        QObject::connect(&m_drain, &QTimer::timeout, &m_drain,
-                         [this] { m_serial += m_pty->read(); });
-        m_drain.start(1);
-    }
-
-    bool start(const QString &host = u"127.0.0.1"_qs,
-               const std::optional<QHostAddress> &listenAt = QHostAddress(QHostAddress::LocalHost))
-    {
-        m_port = freePort();
-        if (!m_dir.isValid() || !m_pty->isValid() || m_port == 0 || !pointDeviceAt(*m_pty))
-            return false;
-
-        m_wifi = std::make_unique<wifi>(m_dir.path());
-        {
-            ScriptedInputBox box({QString::number(m_port), host});
-            m_wifi->findChild<QPushButton *>(u"s"_qs)->click();
-        }
-        if (!wifiTimer()->isActive() || (listenAt && !listen(*listenAt)))
-            return false;
-        m_log = m_wifi->findChild<ListBox *>(u"serverlog"_qs);
-        QObject::connect(m_log, &ListBox::linesAdded, m_log,
-                         [this](const QStringList &lines) { m_wifiLines.append(lines); });
-
-        m_blue = std::make_unique<blue>(m_dir.path(), QStringList{devicePath()});
-        // Never shown, so its timer is started by hand: a window this tall keeps every printed
-        // row for counting.
-        m_blue->resize(m_blue->width(), QWIDGETSIZE_MAX);
-        blueTimer()->start();
-        return true;
-    }
-
-    QString directory() const { return m_dir.path(); }
-    QString requestPath() const { return m_dir.filePath(u"api.txt"_qs); }
-    QByteArray requestDirectory() const { return QFile::encodeName(m_dir.path()); }
-    QString devicePath() const { return m_dir.filePath(u"rfcomm0"_qs); }
-    quint16 port() const { return m_port; }
-    PollTimer *wifiTimer() const { return m_wifi->findChild<PollTimer *>(u"jiance"_qs); }
-    PollTimer *blueTimer() const { return m_blue->findChild<PollTimer *>(u"Timer1"_qs); }
-    PseudoTerminal &pty() { return *m_pty; }
-
-    bool writeRequest(const QByteArray &bytes) { return ::writeRequest(directory(), bytes); }
-    // Whatever is under the name: a file, a FIFO, a link or an empty directory.
-    bool removeRequest() { return std::remove(QFile::encodeName(requestPath()).constData()) == 0; }
-
-    bool listen(const QHostAddress &address)
-    {
-        m_listener = std::make_unique<UdpListener>(m_port, address);
-        return m_listener->isBound();
-    }
-
-    // The serial device path now leads to `pty`, switched in one step as udev would.
-    bool pointDeviceAt(const PseudoTerminal &pty)
-    {
-        const QByteArray link = QFile::encodeName(devicePath());
-        const QByteArray temporary = link + ".new";
-        return ::symlink(QFile::encodeName(pty.slavePath()).constData(), temporary.constData()) ==
-                   0 &&
-               ::rename(temporary.constData(), link.constData()) == 0;
-    }
-
-    // The far side of the serial line is replaced by a new pseudo-terminal at the same path; the
-    // serial record starts afresh with it.
-    bool replacePty()
-    {
-        auto fresh = std::make_unique<PseudoTerminal>();
-        if (!fresh->isValid() || !pointDeviceAt(*fresh))
-            return false;
-        m_pty = std::move(fresh);
-        m_serial.clear();
-        m_serialSentinels = 0;
-        return true;
-    }
-
-    // The log shows its lines in batches: a mark takes in every line reported so far.
-    Mark mark()
-    {
-        m_log->flush();
-        return {m_wifiLines.size(), m_blue->printedRows().size(),
-                m_listener ? m_listener->dropSentinel() : 0, dropSerialSentinel()};
-    }
-    QStringList wifiSince(const Mark &from) const { return m_wifiLines.mid(from.wifiLines); }
-    QStringList blueSince(const Mark &from) const
-    {
-        return m_blue->printedRows().mid(from.blueRows);
-    }
-    QList<QNetworkDatagram> datagramsSince(const Mark &from) const
-    {
-        return m_listener ? m_listener->since(from.datagrams) : QList<QNetworkDatagram>();
-    }
-    QByteArray serialSince(const Mark &from) const
-    {
-        return after(m_serial, from.serial, isSentinelByte);
-    }
-
-    // Waits until whatever both windows have sent so far has arrived.
-    bool catchUp()
-    {
-        if (m_listener && !m_listener->catchUp())
-            return false;
-        auto *port = m_blue->findChild<QSerialPort *>(u"MSComm1"_qs);
-        if (!runUntil([port] { return port->bytesToWrite() == 0; }))
-            return false;
-        const int ordinal = dropSerialSentinel();
-        const bool arrived = runUntil([this, ordinal] {
-            m_serial += m_pty->read();
-            return m_serial.count(Sentinel) >= ordinal;
-        });
-        m_log->flush();
-        return arrived;
-    }
-
-private:
-    // Written on the line after everything the window has written, so it arrives after all of it.
-    int dropSerialSentinel()
-    {
-        return ::write(m_pty->slave(), &Sentinel, 1) == 1 ? ++m_serialSentinels
-                                                          : std::numeric_limits<int>::max();
-    }
-
-private:
-    QTemporaryDir m_dir;
-    std::unique_ptr<PseudoTerminal> m_pty;
-    QTimer m_drain;
-    QByteArray m_serial;
-    int m_serialSentinels = 0;
-    quint16 m_port = 0;
-    std::unique_ptr<UdpListener> m_listener;
-    std::unique_ptr<wifi> m_wifi;
-    ListBox *m_log = nullptr;
-    std::unique_ptr<blue> m_blue;
-    QStringList m_wifiLines;
-};
-
 void waitForTicks(const Rig &rig, int ticks)
 {
     QSignalSpy wifiTicks(rig.wifiTimer(), &PollTimer::timeout);
@@ -296,11 +80,11 @@ void checkBooks(Rig &rig, const Rig::Mark &from, const QByteArray &command)
 {
     QVERIFY(!QFileInfo::exists(rig.requestPath()));
     QVERIFY(rig.catchUp());
-    const QList<QNetworkDatagram> datagrams = rig.datagramsSince(from);
+    const QList<FarSide::Datagram> datagrams = rig.datagramsSince(from);
     QCOMPARE(datagrams.size(), rig.wifiSince(from).count(WifiSent));
-    for (const QNetworkDatagram &datagram : datagrams) {
-        QCOMPARE(datagram.data(), command);
-        QCOMPARE(datagram.senderPort(), int(rig.port()));
+    for (const FarSide::Datagram &datagram : datagrams) {
+        QCOMPARE(datagram.data, command);
+        QCOMPARE(datagram.senderPort, int(rig.port()));
     }
     QCOMPARE(rig.serialSince(from), command.repeated(rig.blueSince(from).count(BlueSent)));
 }
@@ -308,10 +92,10 @@ void checkBooks(Rig &rig, const Rig::Mark &from, const QByteArray &command)
 enum class Other { Nothing, Directory, Fifo, LinkToFifo };
 
 // Puts something that is not a request file under the name.
-bool putInPlace(const Rig &rig, Other other)
+bool putInPlace(Rig &rig, Other other)
 {
     const QByteArray path = QFile::encodeName(rig.requestPath());
-    const QByteArray fifo = rig.requestDirectory() + "/pipe";
+    const QByteArray fifo = QFile::encodeName(rig.directory()) + "/pipe";
     switch (other) {
     case Other::Nothing:
         return true;
@@ -343,6 +127,7 @@ private slots:
     void serialLineDropsAndReturns();
     void destinationWithoutListener_data();
     void destinationWithoutListener();
+    void shownWindowsSendOnBothTransports();
 };
 
 void tst_Faults::fileComingAndGoing_data()
@@ -359,10 +144,11 @@ void tst_Faults::fileComingAndGoing()
 {
     QFETCH(Other, other);
     Rig rig;
-    QVERIFY(rig.start());
+    QVERIFY(rig.open());
     const Rig::Mark from = rig.mark();
 
-    Producer producer([&rig, other](int round) {
+    Producer &producer = rig.producer();
+    producer.run([&rig, other](int round) {
         rig.removeRequest();
         if (round % 2 == 0)
             rig.writeRequest(TurnOn);
@@ -375,7 +161,7 @@ void tst_Faults::fileComingAndGoing()
                rig.blueSince(from).count(BlueSent) >= 20;
     }));
     producer.stop();
-    std::remove(QFile::encodeName(rig.requestPath()).constData());
+    rig.removeRequest();
 
     const QString wifiStray = stray(rig.wifiSince(from), oneOf({WifiSent, Unreadable}));
     QVERIFY2(wifiStray.isEmpty(), qPrintable(wifiStray));
@@ -395,13 +181,14 @@ void tst_Faults::fileComingAndGoing()
 void tst_Faults::fileRewrittenWhileRead()
 {
     Rig rig;
-    QVERIFY(rig.start());
+    QVERIFY(rig.open());
     const Rig::Mark from = rig.mark();
 
     const int fd = ::open(QFile::encodeName(rig.requestPath()).constData(),
                           O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     QVERIFY(fd >= 0);
-    Producer producer([fd](int round) {
+    Producer &producer = rig.producer();
+    producer.run([fd](int round) {
         const QByteArray *halves = round % 2 == 0 ? TurnOnHalves : TurnOffHalves;
         if (::ftruncate(fd, 0) == 0 && ::pwrite(fd, halves[0].constData(), 4, 0) == 4)
             ::pwrite(fd, halves[1].constData(), 4, 4);
@@ -421,10 +208,10 @@ void tst_Faults::fileRewrittenWhileRead()
     const QString blueStray = stray(rig.blueSince(from), oneOf({BlueSent}));
     QVERIFY2(blueStray.isEmpty(), qPrintable(blueStray));
     // A file caught empty or half written holds no whole request: success without a send.
-    const QList<QNetworkDatagram> datagrams = rig.datagramsSince(from);
+    const QList<FarSide::Datagram> datagrams = rig.datagramsSince(from);
     QVERIFY(datagrams.size() <= rig.wifiSince(from).count(WifiSent));
-    for (const QNetworkDatagram &datagram : datagrams)
-        QVERIFY2(datagram.data() == On || datagram.data() == Off, datagram.data().toHex().data());
+    for (const FarSide::Datagram &datagram : datagrams)
+        QVERIFY2(datagram.data == On || datagram.data == Off, datagram.data.toHex().data());
     const QByteArray serial = rig.serialSince(from);
     QCOMPARE(serial.size() % On.size(), 0);
     QVERIFY(serial.size() / On.size() <= rig.blueSince(from).count(BlueSent));
@@ -452,7 +239,7 @@ void tst_Faults::unreadableFile()
 {
     QFETCH(bool, readError);
     Rig rig;
-    QVERIFY(rig.start());
+    QVERIFY(rig.open());
     QVERIFY(rig.writeRequest(TurnOn));
     expectBothSending(rig);
 
@@ -509,7 +296,7 @@ void tst_Faults::notAFile()
 {
     QFETCH(Other, other);
     Rig rig;
-    QVERIFY(rig.start());
+    QVERIFY(rig.open());
     QVERIFY(putInPlace(rig, other));
     const Rig::Mark from = rig.mark();
 
@@ -532,12 +319,12 @@ void tst_Faults::notAFile()
 void tst_Faults::serialLineDropsAndReturns()
 {
     Rig rig;
-    QVERIFY(rig.start());
+    QVERIFY(rig.open());
     QVERIFY(rig.writeRequest(TurnOn));
     expectBothSending(rig);
 
     const Rig::Mark dropped = rig.mark();
-    rig.pty().closeMaster();
+    rig.far().hangUp();
     QVERIFY(runUntil([&] {
         return rig.blueSince(dropped).size() >= 20 && rig.wifiSince(dropped).count(WifiSent) >= 10;
     }));
@@ -549,7 +336,7 @@ void tst_Faults::serialLineDropsAndReturns()
     const QString wifiStray = stray(rig.wifiSince(dropped), oneOf({WifiSent}));
     QVERIFY2(wifiStray.isEmpty(), qPrintable(wifiStray));
 
-    QVERIFY(rig.replacePty());
+    QVERIFY(rig.far().replaceLine());
     const Rig::Mark back = rig.mark();
     expectBothSending(rig);
     QVERIFY(rig.removeRequest());
@@ -572,7 +359,7 @@ void tst_Faults::destinationWithoutListener()
 {
     QFETCH(QString, host);
     Rig rig;
-    QVERIFY(rig.start(host, std::nullopt));
+    QVERIFY(rig.open(Rig::Both, Rig::Tested, host, std::nullopt));
     QVERIFY(rig.writeRequest(TurnOn));
     const Rig::Mark unheard = rig.mark();
     QVERIFY(runUntil([&] { return rig.wifiSince(unheard).count(WifiSent) >= 20; }));
@@ -585,6 +372,29 @@ void tst_Faults::destinationWithoutListener()
     QVERIFY(rig.removeRequest());
     checkBooks(rig, heard, On);
     QVERIFY(rig.wifiTimer()->isActive());
+}
+
+// The windows as a user has them, shown, with the Bluetooth window polling from being shown: each
+// request goes out on both transports.
+void tst_Faults::shownWindowsSendOnBothTransports()
+{
+    Rig rig;
+    QVERIFY(rig.open(Rig::Both, Rig::Measured));
+    QVERIFY(rig.writeRequest(TurnOn));
+    QVERIFY(runUntil([&] {
+        return rig.datagramsSince({}).size() >= 10 && rig.serialSince({}).size() >= 10 * On.size();
+    }));
+    QVERIFY(rig.removeRequest());
+    QVERIFY(rig.catchUp());
+    for (const FarSide::Datagram &datagram : rig.datagramsSince({})) {
+        QCOMPARE(datagram.data, On);
+        QCOMPARE(datagram.senderPort, int(rig.port()));
+    }
+    const QByteArray serial = rig.serialSince({});
+    QCOMPARE(serial, On.repeated(serial.size() / On.size()));
+    auto *serverlog = rig.wifiTimer()->parent()->findChild<QListWidget *>(u"serverlog"_qs);
+    QVERIFY(!serverlog->findItems(WifiSent, Qt::MatchExactly).isEmpty());
+    QVERIFY(rig.blueSince({}).contains(BlueSent));
 }
 
 QTEST_MAIN(tst_Faults)
