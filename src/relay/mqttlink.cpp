@@ -175,7 +175,8 @@ void MqttLink::connectNext()
     const int rc = mosquitto_connect_async(m_client, address.toString().toUtf8().constData(),
                                            m_settings.port, KeepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS) {
-        ended(rc, errno);
+        // Reset before it was made, as Wine reports a port nobody listens on: refused.
+        ended(rc == MOSQ_ERR_CONN_LOST ? MOSQ_ERR_CONN_REFUSED : rc, errno);
         return;
     }
     watchSocket();
@@ -252,10 +253,8 @@ void MqttLink::readable()
 {
     if (!m_client)
         return;
-    if (m_tls->handshaking(m_client)) {
-        writable();
+    if (m_state == State::Connecting && connectFailed())
         return;
-    }
     errno = 0;
     afterIo(mosquitto_loop_read(m_client, 1));
 }
@@ -264,14 +263,20 @@ void MqttLink::writable()
 {
     if (!m_client)
         return;
+    if (m_state == State::Connecting && connectFailed())
+        return;
     errno = 0;
-    if (!m_tls->handshaking(m_client)) {
-        afterIo(mosquitto_loop_write(m_client, 1));
-    } else if (const int error = m_tls->connectError(m_client)) {
+    // The library moves a TLS handshake on only when reading.
+    afterIo(m_tls->handshaking(m_client) ? mosquitto_loop_read(m_client, 1)
+                                         : mosquitto_loop_write(m_client, 1));
+}
+
+bool MqttLink::connectFailed()
+{
+    const int error = MqttTls::connectError(m_socket);
+    if (error)
         ended(MOSQ_ERR_ERRNO, error);
-    } else {
-        afterIo(mosquitto_loop_read(m_client, 1));
-    }
+    return error;
 }
 
 // After anything that may have queued output or closed the connection.
@@ -312,6 +317,9 @@ void MqttLink::ended(int rc, int error)
     case MOSQ_ERR_SUCCESS:
     case MOSQ_ERR_CONN_LOST:
         reason = QStringLiteral("服务器关闭了连接");
+        break;
+    case MOSQ_ERR_CONN_REFUSED:
+        reason = QStringLiteral("连接被拒绝");
         break;
     case MOSQ_ERR_KEEPALIVE:
         reason = QStringLiteral("服务器无响应");

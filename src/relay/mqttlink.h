@@ -74,6 +74,7 @@ private:
     void watchSocket();
     void readable();
     void writable();
+    bool connectFailed();
     void afterIo(int rc);
     void updateWriter();
     void ended(int rc, int error);

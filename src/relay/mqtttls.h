@@ -22,12 +22,15 @@ public:
     // certificates: the certificate must name `host`, which also goes out as the server name
     // (SNI), whatever address the client is handed. Empty when done, else why not.
     QString prepare(mosquitto *client, const QString &host, const QString &caFile);
+    // The error of a connection that failed while it was being made, 0 if none. The library
+    // would retry one that failed under a TLS handshake for ever, and on Windows it reports a
+    // refused connection as closed by the server.
+    static int connectError(int socket);
+
     // While the handshake runs the library moves it on only in mosquitto_loop_read, whichever
-    // way the socket is ready; and a connection refused beneath it it would retry for ever.
+    // way the socket is ready.
     bool handshaking(mosquitto *client) const;
     bool handshakeWaitsToRead(mosquitto *client) const;
-    // The error of a TCP connection that failed under the handshake, 0 if none.
-    int connectError(mosquitto *client) const;
     // Why the last handshake failed.
     QString failure() const;
 

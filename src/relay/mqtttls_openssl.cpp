@@ -119,11 +119,11 @@ bool MqttTls::handshakeWaitsToRead(mosquitto *client) const
     return ssl && !SSL_is_init_finished(ssl) && SSL_want_read(ssl);
 }
 
-int MqttTls::connectError(mosquitto *client) const
+int MqttTls::connectError(int socket)
 {
     int error = 0;
     socklen_t size = sizeof error;
-    if (getsockopt(mosquitto_socket(client), SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+    if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
         return errno;
     return error;
 }

@@ -29,6 +29,8 @@ QString MqttTls::socketReason(int error)
         return QStringLiteral("连接被重置");
     case WSAECONNABORTED:
         return QStringLiteral("连接被中止");
+    case WSAENOTCONN:
+        return QStringLiteral("无法建立连接");
     }
     return QStringLiteral("系统错误 %1").arg(error);
 }
@@ -48,9 +50,14 @@ bool MqttTls::handshakeWaitsToRead(mosquitto *) const
     return false;
 }
 
-int MqttTls::connectError(mosquitto *) const
+int MqttTls::connectError(int socket)
 {
-    return 0;
+    int error = 0;
+    int size = sizeof error;
+    if (getsockopt(SOCKET(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&error), &size) !=
+        0)
+        return WSAGetLastError();
+    return error;
 }
 
 QString MqttTls::failure() const
