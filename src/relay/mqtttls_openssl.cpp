@@ -125,7 +125,15 @@ int MqttTls::connectError(int socket)
     socklen_t size = sizeof error;
     if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
         return errno;
-    return error;
+    if (error)
+        return error;
+    // A connection that failed before the library began the handshake gave its error to the
+    // handshake's first write: failed that fast, it was refused.
+    sockaddr_storage peer;
+    size = sizeof peer;
+    if (getpeername(socket, reinterpret_cast<sockaddr *>(&peer), &size) != 0 && errno == ENOTCONN)
+        return ECONNREFUSED;
+    return 0;
 }
 
 QString MqttTls::failure() const
