@@ -360,6 +360,8 @@ void MqttLink::retryLater(const QString &line)
 
 void MqttLink::stop()
 {
+    if (m_state == State::Stopping)
+        return;
     m_retry.stop();
     if (m_lookup >= 0)
         QHostInfo::abortHostLookup(m_lookup);
@@ -387,10 +389,9 @@ void MqttLink::finishStop()
     m_state = State::Idle;
     m_delay = 1;
     m_lastLine.clear();
-    later([this] {
-        emit event(QStringLiteral("已断开 MQTT 服务器 %1").arg(where()));
-        emit stopped();
-    });
+    const QString line = QStringLiteral("已断开 MQTT 服务器 %1").arg(where());
+    later([this, line] { emit event(line); });
+    later([this] { emit stopped(); });
 }
 
 void MqttLink::publishCommand(const QString &command)
@@ -416,7 +417,7 @@ void MqttLink::connected()
     m_delay = 1;
     m_lastLine.clear();
     publish(topic(QStringLiteral("status")), Online, true);
-    mosquitto_subscribe(m_client, nullptr, (topic(QStringLiteral("request"))).toUtf8().constData(),
+    mosquitto_subscribe(m_client, nullptr, topic(QStringLiteral("request")).toUtf8().constData(),
                         1);
     // The broker may have restarted without its retained messages.
     for (auto state = m_states.cbegin(); state != m_states.cend(); ++state)

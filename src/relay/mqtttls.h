@@ -22,9 +22,8 @@ public:
     // certificates: the certificate must name `host`, which also goes out as the server name
     // (SNI), whatever address the client is handed. Empty when done, else why not.
     QString prepare(mosquitto *client, const QString &host, const QString &caFile);
-    // The error of a connection that failed while it was being made, 0 if none. The library
-    // would retry one that failed under a TLS handshake for ever, and on Windows it reports a
-    // refused connection as closed by the server.
+    // The error of a connection that failed while it was being made, 0 if none: the library
+    // would retry one that failed beneath a TLS handshake for ever.
     static int connectError(int socket);
 
     // While the handshake runs the library moves it on only in mosquitto_loop_read, whichever
