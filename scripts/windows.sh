@@ -14,19 +14,28 @@ done
 source "$(dirname "${BASH_SOURCE[0]}")/prepare.sh"
 install_missing g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 nsis socat
 
-archive=${MORVANE_WINDOWS_QT:-$top/../shared/windows/qt6-mingw-6.4.2.tar.xz}
-[ -f "$archive" ] || { echo "Qt for Windows not found: $archive" >&2; exit 1; }
-# Unpacked once into the ignored directory .windows/, and again when the archive changes.
+# unpack WHAT ARCHIVE TREE: unpacks ARCHIVE, which holds the directory TREE, into the ignored
+# directory .windows/, once, and again when the archive changes.
+unpack() {
+    local what=$1 archive=$2 tree=$top/.windows/$3 unpacked
+    [ -f "$archive" ] || { echo "$what not found: $archive" >&2; exit 1; }
+    unpacked=$(stat -c '%n %s %Y' "$archive")
+    if [ "$(cat "$tree.unpacked" 2>/dev/null)" != "$unpacked" ]; then
+        rm -rf "$tree"
+        mkdir -p "$top/.windows"
+        tar -xJf "$archive" -C "$top/.windows"
+        echo "$unpacked" >"$tree.unpacked"
+    fi
+}
+unpack "Qt for Windows" "${MORVANE_WINDOWS_QT:-$top/../shared/windows/qt6-mingw-6.4.2.tar.xz}" \
+    qt6-mingw
+unpack "libmosquitto for Windows" \
+    "${MORVANE_WINDOWS_MOSQUITTO:-$top/../shared/windows/mosquitto-mingw-2.0.11.tar.xz}" \
+    mosquitto-mingw
 qt=$top/.windows/qt6-mingw
-unpacked=$(stat -c '%n %s %Y' "$archive")
-if [ "$(cat "$qt.unpacked" 2>/dev/null)" != "$unpacked" ]; then
-    rm -rf "$qt"
-    mkdir -p "$top/.windows"
-    tar -xJf "$archive" -C "$top/.windows"
-    echo "$unpacked" >"$qt.unpacked"
-fi
 
-build build-windows -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake"
+build build-windows -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" \
+    -Dmosquitto_DIR="$top/.windows/mosquitto-mingw/lib/cmake/mosquitto"
 rm -rf "$top/build-windows/Morvane"
 cmake --install "$top/build-windows" --prefix "$top/build-windows/Morvane" --strip >/dev/null
 echo "Windows folder: $top/build-windows/Morvane"

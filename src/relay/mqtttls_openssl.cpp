@@ -1,0 +1,153 @@
+#include "mqtttls.h"
+
+#include <QFile>
+#include <QHostAddress>
+#include <QUrl>
+#include <cerrno>
+#include <mosquitto.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+#include <string>
+#include <sys/socket.h>
+
+// The link hands the library an address it resolved itself, so the library's own checks would
+// compare the certificate with that address and send it as the server name. The link's own
+// SSL_CTX checks the name instead, and puts the name in the ClientHello as the handshake starts.
+struct MqttTlsState {
+    std::string name; // SNI; empty for an address
+    int verifyError = X509_V_OK;
+
+    static MqttTlsState *of(const SSL *ssl)
+    {
+        return static_cast<MqttTlsState *>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
+    }
+};
+
+namespace {
+int verify(int ok, X509_STORE_CTX *store)
+{
+    auto *ssl =
+        static_cast<SSL *>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+    if (!ok)
+        MqttTlsState::of(ssl)->verifyError = X509_STORE_CTX_get_error(store);
+    return ok;
+}
+
+void handshakeStarts(const SSL *ssl, int where, int)
+{
+    if (!(where & SSL_CB_HANDSHAKE_START))
+        return;
+    std::string &name = MqttTlsState::of(ssl)->name;
+    SSL_set_tlsext_host_name(const_cast<SSL *>(ssl), name.empty() ? nullptr : name.data());
+}
+} // namespace
+
+MqttTls::MqttTls()
+    : d(std::make_unique<MqttTlsState>())
+{
+}
+MqttTls::~MqttTls() = default;
+
+bool MqttTls::available()
+{
+    return true;
+}
+
+QString MqttTls::socketReason(int error)
+{
+    switch (error) {
+    case ECONNREFUSED:
+        return QStringLiteral("连接被拒绝");
+    case ETIMEDOUT:
+        return QStringLiteral("连接超时");
+    case ENETUNREACH:
+    case ENETDOWN:
+    case EHOSTUNREACH:
+        return QStringLiteral("网络不可达");
+    case ECONNRESET:
+    case EPIPE:
+        return QStringLiteral("连接被重置");
+    case ECONNABORTED:
+        return QStringLiteral("连接被中止");
+    }
+    return QStringLiteral("系统错误 %1").arg(error);
+}
+
+QString MqttTls::prepare(mosquitto *client, const QString &host, const QString &caFile)
+{
+    d->verifyError = X509_V_OK;
+    SSL_CTX *context = SSL_CTX_new(TLS_client_method());
+    if (!context)
+        return QStringLiteral("无法初始化 TLS");
+    SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+    const bool trusted = caFile.isEmpty()
+                             ? SSL_CTX_set_default_verify_paths(context) == 1
+                             : SSL_CTX_load_verify_locations(
+                                   context, QFile::encodeName(caFile).constData(), nullptr) == 1;
+    if (!trusted) {
+        SSL_CTX_free(context);
+        return QStringLiteral("无法读取 CA 证书文件 %1").arg(caFile);
+    }
+    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, verify);
+    SSL_CTX_set_info_callback(context, handshakeStarts);
+    SSL_CTX_set_app_data(context, d.get());
+    X509_VERIFY_PARAM *param = SSL_CTX_get0_param(context);
+    if (QHostAddress(host).isNull()) {
+        d->name = QUrl::toAce(host).toStdString();
+        X509_VERIFY_PARAM_set1_host(param, d->name.c_str(), d->name.size());
+    } else {
+        d->name.clear();
+        X509_VERIFY_PARAM_set1_ip_asc(param, host.toLatin1().constData());
+    }
+    // The library takes its own reference to the context.
+    int rc = mosquitto_void_option(client, MOSQ_OPT_SSL_CTX, context);
+    if (rc == MOSQ_ERR_SUCCESS)
+        rc = mosquitto_int_option(client, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 0);
+    SSL_CTX_free(context);
+    return rc == MOSQ_ERR_SUCCESS ? QString() : QStringLiteral("无法初始化 TLS");
+}
+
+bool MqttTls::handshaking(mosquitto *client) const
+{
+    auto *ssl = static_cast<SSL *>(mosquitto_ssl_get(client));
+    return ssl && !SSL_is_init_finished(ssl);
+}
+
+bool MqttTls::handshakeWaitsToRead(mosquitto *client) const
+{
+    auto *ssl = static_cast<SSL *>(mosquitto_ssl_get(client));
+    return ssl && !SSL_is_init_finished(ssl) && SSL_want_read(ssl);
+}
+
+int MqttTls::connectError(int socket)
+{
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+        return errno;
+    if (error)
+        return error;
+    // A connection that failed before the library began the handshake gave its error to the
+    // handshake's first write: failed that fast, it was refused.
+    sockaddr_storage peer;
+    size = sizeof peer;
+    if (getpeername(socket, reinterpret_cast<sockaddr *>(&peer), &size) != 0 && errno == ENOTCONN)
+        return ECONNREFUSED;
+    return 0;
+}
+
+QString MqttTls::failure() const
+{
+    switch (d->verifyError) {
+    case X509_V_OK:
+        return QStringLiteral("TLS 握手失败");
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+        return QStringLiteral("证书与服务器名称不符");
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+        return QStringLiteral("证书已过期");
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+        return QStringLiteral("证书尚未生效");
+    }
+    return QStringLiteral("证书不受信任");
+}
