@@ -4,6 +4,7 @@
 #include "relayoptions.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFileInfo>
 
 int main(int argc, char *argv[])
@@ -26,6 +27,11 @@ int main(int argc, char *argv[])
     if (!relay.start())
         return CommandLine::Failed;
     app.exec();
+    // Leaving the broker takes a moment: its `offline`, then a clean goodbye.
+    QEventLoop leaving;
+    QObject::connect(&relay, &Relay::stopped, &leaving, &QEventLoop::quit);
+    relay.stop();
+    leaving.exec();
     log.event(QStringLiteral("已停止"));
     return CommandLine::Ended;
 }

@@ -351,7 +351,7 @@ void MqttLink::attemptFailed(const QString &reason)
 void MqttLink::retryLater(const QString &line)
 {
     if (line != m_lastLine)
-        later([this, line] { emit event(line); });
+        later([this, line] { emit event(line, true); });
     m_lastLine = line;
     m_state = State::Waiting;
     m_retry.start(m_delay * 1000);
@@ -390,7 +390,7 @@ void MqttLink::finishStop()
     m_delay = 1;
     m_lastLine.clear();
     const QString line = QStringLiteral("已断开 MQTT 服务器 %1").arg(where());
-    later([this, line] { emit event(line); });
+    later([this, line] { emit event(line, false); });
     later([this] { emit stopped(); });
 }
 
@@ -427,7 +427,7 @@ void MqttLink::connected()
     const QString line = QStringLiteral("已%1连接 MQTT 服务器 %2（主题前缀 %3）")
                              .arg(m_settings.tls ? QStringLiteral("通过 TLS ") : QString(), where(),
                                   m_settings.prefix);
-    later([this, line] { emit event(line); });
+    later([this, line] { emit event(line, false); });
 }
 
 // The command stays until the broker has it, and is published again on reconnecting.

@@ -61,7 +61,8 @@ public:
 
 signals:
     void requestArrived(const QByteArray &payload);
-    void event(const QString &line);
+    // A change of state, for the log: a failure (and so told even by a quiet relay) or not.
+    void event(const QString &line, bool failure);
     void stopped();
 
 private:

@@ -1,10 +1,13 @@
 #include "relay.h"
 
+#include "commandbuilder.h"
+#include "mqttlink.h"
 #include "outputs.h"
 #include "poller.h"
 #include "polltimer.h"
 
 #include <QFileInfo>
+#include <QStringDecoder>
 #include <QUdpSocket>
 
 Relay::Relay(const RelayOptions &options, RelayLog &log, QObject *parent)
@@ -25,6 +28,14 @@ Relay::Relay(const RelayOptions &options, RelayLog &log, QObject *parent)
         m_serial = new SerialOutput(options, log, this);
         m_outputs.push_back(m_serial);
     }
+    if (options.mqtt) {
+        m_mqtt = new MqttLink(*options.mqtt, this);
+        connect(m_mqtt, &MqttLink::requestArrived, this, &Relay::requestArrived);
+        connect(m_mqtt, &MqttLink::event, this, [this](const QString &line, bool failure) {
+            failure ? m_log.failure(line) : m_log.event(line);
+        });
+        connect(m_mqtt, &MqttLink::stopped, this, &Relay::stopped);
+    }
     m_timer->setInterval(options.interval);
     if (!options.requestFile.isEmpty()) {
         const QFileInfo file(options.requestFile);
@@ -44,13 +55,53 @@ bool Relay::start()
             return false;
         }
     }
-    m_log.event(QStringLiteral("已启动：请求文件 %1，每 %2 毫秒查看一次；输出 %3")
-                    .arg(m_options.requestFile)
-                    .arg(m_options.interval)
-                    .arg(outputsLine()));
+    const QString requests = m_poller ? QStringLiteral("请求文件 %1，每 %2 毫秒查看一次")
+                                            .arg(m_options.requestFile)
+                                            .arg(m_options.interval)
+                                      : QStringLiteral("只收 MQTT 上的请求");
+    m_log.event(QStringLiteral("已启动：%1；输出 %2").arg(requests, outputsLine()));
+    if (m_mqtt && !MqttLink::hasTls())
+        m_log.event(QStringLiteral("本版本不支持 TLS：MQTT 只能以 mqtt:// 连接，不加密"));
+    if (m_mqtt)
+        m_mqtt->start();
     if (m_poller)
         m_timer->start();
     return true;
+}
+
+void Relay::stop()
+{
+    m_timer->stop();
+    if (m_mqtt)
+        m_mqtt->stop();
+    else
+        QMetaObject::invokeMethod(this, &Relay::stopped, Qt::QueuedConnection);
+}
+
+// UTF-8, or GBK where it is not valid UTF-8; only the first field counts, as in the file. Its
+// command goes out once to every output, the broker's command topic included.
+void Relay::requestArrived(const QByteArray &payload)
+{
+    if (payload.size() > RequestFile::MaxBytes) {
+        m_log.failure(QStringLiteral("MQTT 上的请求有 %1 字节，超过 %2 字节，已丢弃")
+                          .arg(payload.size())
+                          .arg(RequestFile::MaxBytes));
+        return;
+    }
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString whole = utf8(payload);
+    const QByteArrayView field = *RequestFile::firstField(payload, true);
+    const QString request = utf8.hasError() ? RequestFile::decode(field) : QString::fromUtf8(field);
+    const QString command = CommandBuilder::buildCommand(request);
+    if (command.isEmpty()) {
+        m_log.failure(
+            QStringLiteral("MQTT 上的请求“%1”中没有家电名称或开关词，已丢弃").arg(shown(request)));
+        return;
+    }
+    m_log.event(QStringLiteral("收到 MQTT 上的请求“%1”，命令“%2”").arg(shown(request), command));
+    for (Output *output : m_outputs)
+        output->deliver(command);
+    m_mqtt->publishCommand(command);
 }
 
 QString Relay::outputsLine() const
@@ -68,6 +119,11 @@ QString Relay::outputsLine() const
         outputs << QStringLiteral("串口 %1（%2 波特 8N1）")
                        .arg(m_options.serialDevices.first())
                        .arg(m_options.baudRate);
+    if (m_options.mqtt)
+        outputs << QStringLiteral("MQTT %1%2:%3（主题前缀 %4）")
+                       .arg(m_options.mqtt->tls ? u"mqtts://" : u"mqtt://", m_options.mqtt->host)
+                       .arg(m_options.mqtt->port)
+                       .arg(m_options.mqtt->prefix);
     return outputs.join(QStringLiteral("、"));
 }
 
@@ -104,6 +160,8 @@ void Relay::noteRequest(const QString &command)
                         : QStringLiteral("命令改为“%1”（请求“%2”）").arg(command, request));
     }
     m_command = command;
+    if (m_mqtt)
+        m_mqtt->publishCommand(command);
 }
 
 void Relay::polled(PollResult result)

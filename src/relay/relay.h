@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+class MqttLink;
 class Output;
 class Poller;
 class PollTimer;
@@ -22,6 +23,8 @@ class UdpOutput;
 // happens, never what merely goes on: a request appearing, its command changing, the request going
 // away, failures and their ends.
 class Relay : public QObject, private StatusSink, private Transport {
+    Q_OBJECT
+
 public:
     Relay(const RelayOptions &options, RelayLog &log, QObject *parent = nullptr);
     ~Relay() override;
@@ -29,6 +32,14 @@ public:
     // Takes the outputs' ports and starts the beat. False when a port cannot be had; the log
     // says why.
     bool start();
+    // Leaves the broker cleanly, where there is one; stopped() follows, at once without one.
+    void stop();
+
+    // A request that came over MQTT: its command goes out once to every output.
+    void requestArrived(const QByteArray &payload);
+
+signals:
+    void stopped();
 
 private:
     // The cycle's own lines are for the windows; the relay tells events instead.
@@ -47,6 +58,7 @@ private:
     std::vector<Output *> m_outputs;
     PollTimer *m_timer;
     Poller *m_poller = nullptr;
+    MqttLink *m_mqtt = nullptr;
     Failures m_unreadable;
     bool m_serving = false;
     qint64 m_servingSince = 0;

@@ -1,5 +1,6 @@
 #include "relayoptions.h"
 
+#include "mqttlink.h"
 #include "serialtransport.h"
 #include "udptransport.h"
 
@@ -35,13 +36,19 @@ Forwards the request in the request file to every output, unattended, on every t
                        how often the request file is read, 1 to 60000 ms, 1 unless given
   --config <文件>      配置文件（INI）：设置与长选项同名，写在任何 [节] 之前；命令行优先
                        an INI file of the long options' settings; the command line wins
+  --mqtt <地址>        MQTT 服务器：mqtt://[用户名@]主机[:端口][/主题前缀]，%3
+                       默认端口 1883、主题前缀 morvane；密码只写在配置文件的 mqtt_password 中
+                       an MQTT broker; the password only in the config file (mqtt_password)
+  --mqtt-encoding <编码>  发到 MQTT 的命令用 utf8（默认）或 gbk
+                       commands published in utf8 (default) or gbk
   --quiet              只记录失败
                        log failures only
   -h, --help           显示本说明 / show this help
   -v, --version        显示版本 / show the version
 
-至少要给一个输出（--udp 或 --serial）。
-At least one output is required.
+至少要给一个输出（--udp、--serial 或 --mqtt）。有 --mqtt 时，--request none 可以不读请求文件，
+只接收 MQTT 主题 <前缀>/request 上的请求。
+At least one output is required; with --mqtt, --request none reads no request file.
 
 例如 Examples:
   morvane-relay --udp 127.0.0.1:8888
@@ -50,10 +57,19 @@ At least one output is required.
 
 constexpr qint64 MaxConfigBytes = 64 * 1024;
 
-// The settings of the config file, named as the long options.
-const QStringList Keys = {QStringLiteral("request"),  QStringLiteral("udp"),
-                          QStringLiteral("serial"),   QStringLiteral("baud"),
-                          QStringLiteral("interval"), QStringLiteral("quiet")};
+// The settings of the config file, named as the long options (with "_" for "-"); the password and
+// the private CA only in the file, where not every user of the machine can read them.
+const QStringList Keys = {QStringLiteral("request"),       QStringLiteral("udp"),
+                          QStringLiteral("serial"),        QStringLiteral("baud"),
+                          QStringLiteral("interval"),      QStringLiteral("quiet"),
+                          QStringLiteral("mqtt"),          QStringLiteral("mqtt_encoding"),
+                          QStringLiteral("mqtt_password"), QStringLiteral("mqtt_cafile")};
+const QStringList FileOnly = {QStringLiteral("mqtt_password"), QStringLiteral("mqtt_cafile")};
+
+QString optionOf(QString key)
+{
+    return key.replace(u'_', u'-');
+}
 
 // A value as it was typed, and where: an option, or a key of the config file.
 struct Typed {
@@ -70,6 +86,13 @@ public:
     }
     QString line;
 };
+
+// As typed: "--request none", or "配置文件“…”中的 request=none".
+QString typed(const Typed &value)
+{
+    return value.where + (value.where.endsWith(u'=') ? QString() : QStringLiteral(" ")) +
+           value.text;
+}
 
 Misuse invalid(const Typed &value, const QString &why)
 {
@@ -188,7 +211,9 @@ RelayOptions check(const Settings &settings, const QString &defaultRequestFile)
 {
     RelayOptions options;
     const Typed *request = single(settings, QStringLiteral("request"));
-    options.requestFile = request ? requestFile(*request) : defaultRequestFile;
+    options.requestFile = !request                   ? defaultRequestFile
+                          : request->text == u"none" ? QString()
+                                                     : requestFile(*request);
 
     for (const Typed &value : settings.value(QStringLiteral("udp"))) {
         const UdpDestination destination = udpDestination(value);
@@ -217,9 +242,40 @@ RelayOptions check(const Settings &settings, const QString &defaultRequestFile)
     if (const Typed *quiet = single(settings, QStringLiteral("quiet")))
         options.quiet = yes(*quiet);
 
-    if (options.udp.isEmpty() && options.serialDevices.isEmpty())
-        throw Misuse(
-            QStringLiteral("没有输出：请用 --udp 主机:端口 或 --serial 设备 给出至少一个"));
+    if (const Typed *mqtt = single(settings, QStringLiteral("mqtt"))) {
+        QString why;
+        options.mqtt = MqttSettings::fromUrl(mqtt->text, &why);
+        if (!options.mqtt)
+            throw Misuse(QStringLiteral("%1：%2").arg(
+                mqtt->where.endsWith(u'=') ? mqtt->where.chopped(1) : mqtt->where, why));
+        if (const Typed *password = single(settings, QStringLiteral("mqtt_password")))
+            options.mqtt->password = password->text;
+        if (const Typed *caFile = single(settings, QStringLiteral("mqtt_cafile"))) {
+            if (!options.mqtt->tls || !QFileInfo(caFile->text).isReadable())
+                throw invalid(*caFile, options.mqtt->tls ? QStringLiteral("文件不存在或无法读取")
+                                                         : QStringLiteral("只用于 mqtts://"));
+            options.mqtt->caFile = caFile->text;
+        }
+        if (const Typed *encoding = single(settings, QStringLiteral("mqtt_encoding"))) {
+            if (encoding->text.compare(u"gbk", Qt::CaseInsensitive) == 0)
+                options.mqtt->encoding = MqttSettings::Encoding::Gbk;
+            else if (encoding->text.compare(u"utf8", Qt::CaseInsensitive) != 0 &&
+                     encoding->text.compare(u"utf-8", Qt::CaseInsensitive) != 0)
+                throw invalid(*encoding, QStringLiteral("应为 utf8 或 gbk"));
+        }
+    } else {
+        for (const QString &key : {u"mqtt_encoding"_qs, u"mqtt_password"_qs, u"mqtt_cafile"_qs}) {
+            if (const Typed *value = single(settings, key))
+                throw Misuse(QStringLiteral("%1 只用于 MQTT（--mqtt）").arg(value->where));
+        }
+        if (options.requestFile.isEmpty())
+            throw Misuse(
+                QStringLiteral("%1 只能与 --mqtt 同用：否则没有请求可转发").arg(typed(*request)));
+    }
+
+    if (options.udp.isEmpty() && options.serialDevices.isEmpty() && !options.mqtt)
+        throw Misuse(QStringLiteral(
+            "没有输出：请用 --udp 主机:端口、--serial 设备 或 --mqtt 地址 给出至少一个"));
     return options;
 }
 } // namespace
@@ -230,8 +286,8 @@ CommandLine readCommandLine(const QStringList &arguments, const QString &default
     for (const QString &key : Keys) {
         if (key == u"quiet")
             parser.addOption(QCommandLineOption(key));
-        else
-            parser.addOption(QCommandLineOption(key, {}, key));
+        else if (!FileOnly.contains(key))
+            parser.addOption(QCommandLineOption(optionOf(key), {}, key));
     }
     const QCommandLineOption config(QStringLiteral("config"), {}, QStringLiteral("config"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
@@ -256,11 +312,13 @@ CommandLine readCommandLine(const QStringList &arguments, const QString &default
                 .arg(name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--"), name));
     }
     if (parser.isSet(help)) {
-        return {
-            std::nullopt,
-            QString::fromUtf8(Help).arg(
-                defaultRequestFile, SerialTransport::defaultDevices().join(QStringLiteral("、"))),
-            CommandLine::Ended};
+        return {std::nullopt,
+                QString::fromUtf8(Help).arg(
+                    defaultRequestFile,
+                    SerialTransport::defaultDevices().join(QStringLiteral("、")),
+                    MqttLink::hasTls() ? QStringLiteral("mqtts:// 经 TLS（默认端口 8883）")
+                                       : QStringLiteral("本版本不支持 TLS（mqtts://）")),
+                CommandLine::Ended};
     }
     if (parser.isSet(version))
         return {std::nullopt,
@@ -280,14 +338,15 @@ CommandLine readCommandLine(const QStringList &arguments, const QString &default
         }
         // An option on the command line replaces that setting of the file.
         for (const QString &key : Keys) {
-            if (!parser.isSet(key))
+            const QString option = optionOf(key);
+            if (FileOnly.contains(key) || !parser.isSet(option))
                 continue;
             QList<Typed> &values = settings[key];
             values.clear();
             if (key == u"quiet")
                 values.append({QStringLiteral("true"), QStringLiteral("--quiet")});
-            for (const QString &value : parser.values(key))
-                values.append({value, QStringLiteral("--") + key});
+            for (const QString &value : parser.values(option))
+                values.append({value, QStringLiteral("--") + option});
         }
         return {check(settings, defaultRequestFile), {}, CommandLine::Ended};
     } catch (const Misuse &misuse) {

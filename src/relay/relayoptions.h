@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mqttlink.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -23,6 +25,7 @@ struct RelayOptions {
     qint32 baudRate = 9600;
     int interval = 1;
     bool quiet = false;
+    std::optional<MqttSettings> mqtt;
 };
 
 // The outcome of reading the command line: options to run with, or a text to print (the help,
