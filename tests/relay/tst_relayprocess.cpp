@@ -1,3 +1,4 @@
+#include "broker.h"
 #include "program.h"
 #include "pseudoterminal.h"
 #include "support.h"
@@ -44,6 +45,71 @@ class tst_RelayProcess : public QObject {
     Q_OBJECT
 
 private slots:
+    // The broker beside the other outputs: a command once per change, never per tick; the broker
+    // lost and back without a pause on the wire, with the latest command; a request over MQTT out
+    // on UDP and the serial line in the same bytes; what is no request dropped; the will when the
+    // relay is killed.
+    void mqttBesideTheOtherOutputs()
+    {
+        Broker broker;
+        QVERIFY2(broker.read(), "no broker: run through CTest, whose fixture starts one");
+        QTemporaryDir dir;
+        const QString prefix = QStringLiteral("relay%1").arg(QCoreApplication::applicationPid());
+        const QByteArray command = (prefix + u"/command"_qs).toUtf8();
+        const QByteArray farId = "far-" + prefix.toUtf8();
+        std::optional<Far> far(std::in_place, broker.port, QList<QByteArray>{command}, farId);
+        QVERIFY(far->subscribed());
+        const quint16 port = freePort();
+        PseudoTerminal line;
+        RelayProcess relay(dir,
+                           {u"--udp"_qs, QStringLiteral("127.0.0.1:%1").arg(port), u"--serial"_qs,
+                            line.slavePath(), u"--mqtt"_qs,
+                            QStringLiteral("mqtt://127.0.0.1:%1/%2").arg(broker.port).arg(prefix)});
+        QVERIFY(relay.waitForError(u"已连接 MQTT 服务器"_qs));
+        UdpListener listener(port);
+        QVERIFY(writeRequest(dir.path(), Bytes::TurnOn));
+        QVERIFY(runUntil([&] { return listener.received.size() >= 500; }));
+        QCOMPARE(far->on(command).size(), 1);
+
+        QVERIFY(broker.run(u"stop"_qs));
+        const qsizetype before = listener.received.size();
+        QVERIFY(relay.waitForError(u"的连接已断开"_qs));
+        QVERIFY(writeRequest(dir.path(), Bytes::TurnOff));
+        QVERIFY(runUntil([&] { return listener.received.last().data() == Bytes::Off; }));
+        QVERIFY(listener.received.size() - before >= 500);
+        far.reset();
+        QVERIFY(broker.run(u"start"_qs));
+        QVERIFY(runUntil([&] { return relay.error().count(u"已连接 MQTT 服务器") == 2; }, 40000));
+        far.emplace(broker.port, QList<QByteArray>{command}, farId);
+        QVERIFY(runUntil([&] { return !far->messages.isEmpty(); }, 10000));
+        QCOMPARE(far->messages.last().payload, QByteArray("空调=关闭"));
+
+        QVERIFY(removeRequest(dir.path()));
+        QVERIFY(relay.waitForError(u"请求已撤走"_qs));
+        QVERIFY(listener.catchUp());
+        listener.received.clear();
+        line.read();
+        far->publish((prefix + u"/request"_qs).toUtf8(), QByteArray(17000, 'x'));
+        far->publish((prefix + u"/request"_qs).toUtf8(), QByteArray("\x00\xff\x81", 3));
+        far->publish((prefix + u"/request"_qs).toUtf8(), Bytes::TurnOffTv);
+        QVERIFY(relay.waitForError(u"收到 MQTT 上的请求“关闭电视”，命令“电视=关闭”"_qs));
+        QVERIFY(relay.error().contains(u"超过 16384 字节，已丢弃"));
+        QVERIFY(relay.error().contains(u"中没有家电名称或开关词，已丢弃"));
+        QVERIFY(listener.catchUp());
+        QCOMPARE(listener.received.size(), 1);
+        QCOMPARE(listener.received[0].data(), Bytes::TvOff);
+        QVERIFY(receives(line, Bytes::TvOff, 1));
+
+        relay.signal(SIGKILL);
+        QVERIFY(relay.waitForExit());
+        QVERIFY(runUntil(
+            [&] {
+                return retainedAt(broker.port, (prefix + u"/status"_qs).toUtf8()).value(0).payload ==
+                       "offline";
+            },
+            10000));
+    }
+
     // Exactly the command's bytes back to back; the line lost, told once, and taken up again by
     // the next device under the name. Quiet, the log holds only the failure and its end.
     void serialLineGoesAndComesBack()
