@@ -1,4 +1,4 @@
-// Runs the real wifi and blue windows against the far side of tests/rig.h and prints the figures
+// Runs the real wifi and blue windows, and morvane-relay, against the far side of tests/rig.h and prints the figures
 // of one configuration as "name value unit" lines. The platform is Qt's (QT_QPA_PLATFORM), the
 // load is whatever else the machine runs (bench/run.sh starts it). Beside every figure a floor:
 // a bare loop on a thread of its own that makes only the system calls of the same work. With
@@ -14,6 +14,7 @@
 #include <QProcess>
 
 #include <algorithm>
+#include <array>
 #include <arpa/inet.h>
 #include <cstdio>
 #include <fcntl.h>
@@ -58,15 +59,30 @@ double threadCpuSeconds(pthread_t thread)
     return pthread_getcpuclockid(thread, &clock) == 0 ? cpuSeconds(clock) : 0;
 }
 
-double residentMB()
+// Of this process, or of process `pid`.
+double residentMB(qint64 pid = 0)
 {
     long pages = 0, resident = 0;
-    if (FILE *statm = std::fopen("/proc/self/statm", "r")) {
+    const QByteArray path = pid ? "/proc/" + QByteArray::number(pid) + "/statm" : "/proc/self/statm";
+    if (FILE *statm = std::fopen(path.constData(), "r")) {
         if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
             resident = 0;
         std::fclose(statm);
     }
     return resident * double(sysconf(_SC_PAGESIZE)) / (1 << 20);
+}
+
+// Every thread of process `pid`, as the scheduler counts it.
+double processCpuSeconds(qint64 pid)
+{
+    const QString tasks = QStringLiteral("/proc/%1/task/").arg(pid);
+    double ns = 0;
+    for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile schedstat(tasks + task + QStringLiteral("/schedstat"));
+        if (schedstat.open(QIODevice::ReadOnly))
+            ns += schedstat.readAll().split(' ').value(0).toDouble();
+    }
+    return ns / 1e9;
 }
 
 void print(const QByteArray &name, double value, const char *unit)
@@ -215,6 +231,7 @@ private:
     void serving(const Setup &setup);
     void idle();
     void latency();
+    void relay();
 
     Rig &m_rig;
     const Options m_options;
@@ -382,6 +399,80 @@ void Bench::latency()
           "x");
 }
 
+// morvane-relay with one UDP and one serial output serving a standing request, in turns with the
+// floor doing the same work, counted by what arrives; then resting with no request file; then its
+// resident memory over a standing request of --standing seconds.
+void Bench::relay()
+{
+    const QString directory = m_rig.directory() + QStringLiteral("/relay");
+    QDir().mkdir(directory);
+    m_rig.listen(QHostAddress(QHostAddress::LocalHost));
+    QProcess relay;
+    relay.setProcessChannelMode(QProcess::ForwardedChannels);
+    relay.start(QStringLiteral(RELAY),
+                {u"--quiet"_qs, u"--request"_qs, directory + u"/api.txt"_qs, u"--udp"_qs,
+                 QStringLiteral("127.0.0.1:%1").arg(m_rig.port()), u"--serial"_qs,
+                 m_rig.devicePath()});
+    if (!relay.waitForStarted()) {
+        std::fprintf(stderr, "morvane-relay did not start\n");
+        std::exit(2);
+    }
+    const qint64 pid = relay.processId();
+    BareLoop floor(floorDirectory(), {1, true, true}, m_rig.port(), m_rig.devicePath());
+    const Producer relayProducer(directory), floorProducer(floorDirectory());
+    // A turn of --seconds: commands arrived a second over UDP and serial, and the share of a core.
+    const auto turn = [&](const Producer *producer, const std::function<double()> &cpuSeconds) {
+        if (producer)
+            producer->put(Bytes::TurnOn);
+        sleepMs(300);
+        drain();
+        const qint64 datagrams0 = m_datagrams, commands0 = m_commands, start = nowNs();
+        const double cpu0 = cpuSeconds();
+        sleepMs(m_options.seconds * 1000);
+        drain();
+        const double elapsed = (nowNs() - start) / 1e9;
+        const std::array<double, 3> figures{(m_datagrams - datagrams0) / elapsed,
+                                            (m_commands - commands0) / elapsed,
+                                            100 * (cpuSeconds() - cpu0) / elapsed};
+        if (producer)
+            producer->remove();
+        return figures;
+    };
+    const auto relayCpu = [pid] { return processCpuSeconds(pid); };
+    const auto floorCpu = [&floor] { return floor.cpuSeconds(); };
+    std::vector<double> figures[7]; // udp, serial, cpu; the same of the floor; cpu resting
+    for (int run = 0; run < m_options.runs; ++run) {
+        for (const bool bare : {false, true}) {
+            const auto done = turn(bare ? &floorProducer : &relayProducer,
+                                   bare ? std::function(floorCpu) : relayCpu);
+            for (int figure = 0; figure < 3; ++figure)
+                figures[3 * bare + figure].push_back(done[figure]);
+        }
+    }
+    for (int run = 0; run < m_options.runs; ++run)
+        figures[6].push_back(turn(nullptr, relayCpu)[2]);
+    relayProducer.put(Bytes::TurnOn);
+    sleepMs(10000);
+    const double after10 = residentMB(pid);
+    sleepMs(std::max(0, m_options.standing - 10) * 1000);
+    const double growth = residentMB(pid) - after10;
+    relayProducer.remove();
+    relay.terminate();
+    relay.waitForFinished();
+    drain();
+    const auto at = [&](int figure) { return median(figures[figure]); };
+    print("rate-relay-udp", at(0), "/s");
+    print("rate-relay-serial", at(1), "/s");
+    print("rate-relay-floor", std::min(at(3), at(4)), "/s");
+    print("rate-relay-ratio", std::min(at(0), at(1)) / std::min(at(3), at(4)), "x");
+    print("cpu-relay", at(2), "%");
+    print("cpu-relay-floor", at(5), "%");
+    print("cpu-relay-ratio", at(2) / at(5), "x");
+    print("cpu-relay-idle", at(6), "%");
+    print("rss-relay-after-10s", after10, "MB");
+    print("rss-relay-growth", growth, "MB");
+}
+
 // Both windows serving a standing request: resident memory after the first 10 s and at the end.
 int Bench::soak(int seconds, bool alone)
 {
@@ -426,6 +517,8 @@ int Bench::figures()
         latency();
     if (m_options.wants("memory"))
         soak(m_options.standing, false);
+    if (m_options.wants("relay"))
+        relay();
     print("faults", m_faults, "count");
     return m_faults == 0 ? 0 : 1;
 }
@@ -449,7 +542,7 @@ int main(int argc, char *argv[])
     option("standing", "Seconds of the standing request for memory.", "30");
     option("soak", "Only serve a standing request for this many seconds.", "0");
     parser.addOption({QStringLiteral("only"),
-                      QStringLiteral("Figures to measure: rates, cpu, latency, memory."),
+                      QStringLiteral("Figures to measure: rates, cpu, latency, memory, relay."),
                       QStringLiteral("list")});
     parser.process(app);
     const auto number = [&](const char *name) {

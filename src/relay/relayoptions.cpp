@@ -268,7 +268,7 @@ RelayOptions check(const Settings &settings, const QString &defaultRequestFile)
             if (const Typed *value = single(settings, key))
                 throw Misuse(QStringLiteral("%1 只用于 MQTT（--mqtt）").arg(value->where));
         }
-        if (options.requestFile.isEmpty())
+        if (request && options.requestFile.isEmpty())
             throw Misuse(
                 QStringLiteral("%1 只能与 --mqtt 同用：否则没有请求可转发").arg(typed(*request)));
     }
