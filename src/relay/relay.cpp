@@ -39,8 +39,8 @@ Relay::Relay(const RelayOptions &options, RelayLog &log, QObject *parent)
     m_timer->setInterval(options.interval);
     if (!options.requestFile.isEmpty()) {
         const QFileInfo file(options.requestFile);
-        m_poller = new Poller(file.absolutePath(), *this, *this, {}, m_timer, file.fileName());
-        connect(m_poller, &Poller::polled, this, &Relay::polled);
+        m_poller.reset(new Poller(file.absolutePath(), *this, *this, {}, m_timer, file.fileName()));
+        connect(m_poller.get(), &Poller::polled, this, &Relay::polled);
     }
 }
 

@@ -57,7 +57,7 @@ private:
     SerialOutput *m_serial = nullptr;
     std::vector<Output *> m_outputs;
     PollTimer *m_timer;
-    Poller *m_poller = nullptr;
+    std::unique_ptr<Poller> m_poller;
     MqttLink *m_mqtt = nullptr;
     Failures m_unreadable;
     bool m_serving = false;

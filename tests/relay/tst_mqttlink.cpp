@@ -60,7 +60,6 @@ private slots:
     void readsUrls_data();
     void readsUrls();
     void onlineRetainedThenOfflineOnCleanStop();
-    void willMarksOfflineWhenTheLinkDies();
     void publishesCommandAndStateOnce_data();
     void publishesCommandAndStateOnce();
     void passesRequestsOnAsSent_data();
@@ -203,25 +202,6 @@ void tst_MqttLink::onlineRetainedThenOfflineOnCleanStop()
              qPrintable(log));
     QVERIFY2(!log.contains(u"closed its connection"), qPrintable(log));
     QCOMPARE(stopped.size(), 1);
-}
-
-void tst_MqttLink::willMarksOfflineWhenTheLinkDies()
-{
-    const MqttSettings settings = plain(m_broker.port);
-    const QByteArray status = topicOf(settings, QStringLiteral("status"));
-    Far watcher(m_broker.port, {status});
-    QVERIFY(watcher.subscribed());
-    {
-        MqttLink link(settings);
-        link.start();
-        QVERIFY(runUntil([&] { return watcher.on(status).size() == 1; }, 10000));
-        // Gone without a word, as when the relay is killed or its machine loses the network.
-    }
-    QVERIFY(runUntil([&] { return watcher.on(status).size() == 2; }, 5000));
-    QCOMPARE(watcher.on(status)[1].payload, QByteArray("offline"));
-    const QList<Message> retained = retainedAt(m_broker.port, status);
-    QCOMPARE(retained.size(), 1);
-    QCOMPARE(retained[0].payload, QByteArray("offline"));
 }
 
 void tst_MqttLink::publishesCommandAndStateOnce_data()
