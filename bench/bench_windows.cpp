@@ -1,7 +1,8 @@
-// Runs the real wifi and blue windows, and morvane-relay, against the far side of tests/rig.h and prints the figures
-// of one configuration as "name value unit" lines. The platform is Qt's (QT_QPA_PLATFORM), the
-// load is whatever else the machine runs (bench/run.sh starts it). Beside every figure a floor:
-// a bare loop on a thread of its own that makes only the system calls of the same work. With
+// Runs the real wifi and blue windows, and morvane-relay, against the far side of tests/rig.h and
+// prints the figures of one configuration as "name value unit" lines. The platform is Qt's
+// (QT_QPA_PLATFORM), the load is whatever else the machine runs (bench/run.sh starts it). Beside
+// every figure a floor: a bare loop on a thread of its own that makes only the system calls of the
+// same work. With
 // --soak N only a standing request is served, for N seconds, and the run fails when anything
 // arrives torn or merged, either side stops receiving, or resident memory grows.
 #include "polltimer.h"
@@ -14,8 +15,8 @@
 #include <QProcess>
 
 #include <algorithm>
-#include <array>
 #include <arpa/inet.h>
+#include <array>
 #include <cstdio>
 #include <fcntl.h>
 #include <functional>
@@ -63,7 +64,8 @@ double threadCpuSeconds(pthread_t thread)
 double residentMB(qint64 pid = 0)
 {
     long pages = 0, resident = 0;
-    const QByteArray path = pid ? "/proc/" + QByteArray::number(pid) + "/statm" : "/proc/self/statm";
+    const QByteArray path =
+        pid ? "/proc/" + QByteArray::number(pid) + "/statm" : "/proc/self/statm";
     if (FILE *statm = std::fopen(path.constData(), "r")) {
         if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
             resident = 0;
@@ -438,8 +440,12 @@ void Bench::relay()
             producer->remove();
         return figures;
     };
-    const auto relayCpu = [pid] { return processCpuSeconds(pid); };
-    const auto floorCpu = [&floor] { return floor.cpuSeconds(); };
+    const auto relayCpu = [pid] {
+        return processCpuSeconds(pid);
+    };
+    const auto floorCpu = [&floor] {
+        return floor.cpuSeconds();
+    };
     std::vector<double> figures[7]; // udp, serial, cpu; the same of the floor; cpu resting
     for (int run = 0; run < m_options.runs; ++run) {
         for (const bool bare : {false, true}) {
@@ -460,7 +466,9 @@ void Bench::relay()
     relay.terminate();
     relay.waitForFinished();
     drain();
-    const auto at = [&](int figure) { return median(figures[figure]); };
+    const auto at = [&](int figure) {
+        return median(figures[figure]);
+    };
     print("rate-relay-udp", at(0), "/s");
     print("rate-relay-serial", at(1), "/s");
     print("rate-relay-floor", std::min(at(3), at(4)), "/s");

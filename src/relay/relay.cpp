@@ -10,6 +10,10 @@
 #include <QStringDecoder>
 #include <QUdpSocket>
 
+namespace {
+constexpr int RestingBeatMs = 100;
+}
+
 Relay::Relay(const RelayOptions &options, RelayLog &log, QObject *parent)
     : QObject(parent)
     , m_options(options)
@@ -37,6 +41,10 @@ Relay::Relay(const RelayOptions &options, RelayLog &log, QObject *parent)
         connect(m_mqtt, &MqttLink::stopped, this, &Relay::stopped);
     }
     m_timer->setInterval(options.interval);
+    // With no request the relay looks ten times a second, not a hundred: the directory watch wakes
+    // it at once for a file made on this machine, and an always-on box should not wake for nothing.
+    // Only a file put on a network share from another machine waits up to 100 ms.
+    m_timer->setRestInterval(RestingBeatMs);
     if (!options.requestFile.isEmpty()) {
         const QFileInfo file(options.requestFile);
         m_poller.reset(new Poller(file.absolutePath(), *this, *this, {}, m_timer, file.fileName()));

@@ -23,7 +23,9 @@ public:
     int interval() const { return m_interval; }
     // Takes effect at the next start.
     void setInterval(int milliseconds) { m_interval = milliseconds; }
-    int restInterval() const { return qMax(RestInterval, m_interval); }
+    // Takes effect at the next rest.
+    void setRestInterval(int milliseconds) { m_restInterval = milliseconds; }
+    int restInterval() const { return qMax(m_restInterval, m_interval); }
 
     void start();
     void stop();
@@ -44,6 +46,7 @@ private:
     void beat(int milliseconds);
 
     int m_interval = 1;
+    int m_restInterval = RestInterval;
     bool m_active = false;
     bool m_resting = false;
     std::unique_ptr<Beat> m_beat;
