@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
+#include <cstdio>
 #include <fcntl.h>
 #include <pty.h>
 #include <unistd.h>
@@ -64,3 +66,12 @@ private:
     int m_slave = -1;
     QString m_slavePath;
 };
+
+// Points the symbolic link `link` at `target`, switched in one step as udev would.
+inline bool pointLink(const QString &link, const QString &target)
+{
+    const QString fresh = link + QStringLiteral(".new");
+    QFile::remove(fresh);
+    return QFile::link(target, fresh) && std::rename(QFile::encodeName(fresh).constData(),
+                                                     QFile::encodeName(link).constData()) == 0;
+}

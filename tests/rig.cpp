@@ -3,6 +3,7 @@
 #include "blue.h"
 #include "listbox.h"
 #include "polltimer.h"
+#include "pseudoterminal.h"
 #include "scriptedinputbox.h"
 #include "support.h"
 #include "udplistener.h"
@@ -128,14 +129,6 @@ void FarSide::hangUp()
     retire(lock, m_master);
 }
 
-bool FarSide::pointDeviceAt(const QByteArray &slave)
-{
-    const QByteArray link = QFile::encodeName(m_devicePath);
-    const QByteArray temporary = link + ".new";
-    return ::symlink(slave.constData(), temporary.constData()) == 0 &&
-           ::rename(temporary.constData(), link.constData()) == 0;
-}
-
 bool FarSide::replaceLine()
 {
     int master = -1, slave = -1;
@@ -146,7 +139,7 @@ bool FarSide::replaceLine()
     // A child process must not keep the far side open after hangUp().
     ::fcntl(master, F_SETFD, FD_CLOEXEC);
     ::fcntl(slave, F_SETFD, FD_CLOEXEC);
-    if (!pointDeviceAt(name)) {
+    if (!pointLink(m_devicePath, QFile::decodeName(name))) {
         ::close(master);
         ::close(slave);
         return false;

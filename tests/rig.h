@@ -75,7 +75,6 @@ private:
     // Closes `fd` once the thread has stopped waiting on it: a descriptor closed while poll()
     // waits on it stays open until poll() returns. Call with the mutex locked.
     void retire(std::unique_lock<std::mutex> &lock, int &fd);
-    bool pointDeviceAt(const QByteArray &slave);
 
     QString m_devicePath;
     bool m_valid = false;

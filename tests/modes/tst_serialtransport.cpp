@@ -15,12 +15,6 @@
 namespace {
 using Bytes::On;
 using Bytes::TvOff;
-
-bool pointLink(const QString &link, const QString &target)
-{
-    QFile::remove(link);
-    return QFile::link(target, link);
-}
 } // namespace
 
 class tst_SerialTransport : public QObject {

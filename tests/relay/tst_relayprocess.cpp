@@ -21,15 +21,6 @@ public:
     }
 };
 
-// The device path leads to `line`, switched in one step as udev would.
-bool pointAt(const QString &link, const PseudoTerminal &line)
-{
-    const QString fresh = link + u".new"_qs;
-    QFile::remove(fresh);
-    return QFile::link(line.slavePath(), fresh) &&
-           ::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(link).constData()) == 0;
-}
-
 bool receives(PseudoTerminal &line, const QByteArray &command, int count)
 {
     QByteArray received;
@@ -104,8 +95,9 @@ private slots:
         QVERIFY(relay.waitForExit());
         QVERIFY(runUntil(
             [&] {
-                return retainedAt(broker.port, (prefix + u"/status"_qs).toUtf8()).value(0).payload ==
-                       "offline";
+                return retainedAt(broker.port, (prefix + u"/status"_qs).toUtf8())
+                           .value(0)
+                           .payload == "offline";
             },
             10000));
     }
@@ -117,14 +109,14 @@ private slots:
         QTemporaryDir dir;
         const QString device = dir.filePath(u"rfcomm0"_qs);
         PseudoTerminal first, second;
-        QVERIFY(pointAt(device, first));
+        QVERIFY(pointLink(device, first.slavePath()));
         RelayProcess relay(dir, {u"--serial"_qs, device, u"--quiet"_qs});
         QVERIFY(writeRequest(dir.path(), Bytes::TurnOff));
         QVERIFY(receives(first, Bytes::Off, 20));
 
         QVERIFY(QFile::remove(device));
         QVERIFY(relay.waitForError(QStringLiteral("串口 %1 发送失败：未找到串口设备").arg(device)));
-        QVERIFY(pointAt(device, second));
+        QVERIFY(pointLink(device, second.slavePath()));
         QVERIFY(relay.waitForError(QStringLiteral("串口 %1 已恢复").arg(device)));
         QVERIFY(receives(second, Bytes::Off, 20));
         QCOMPARE(relay.error().count(u'\n'), 2);
