@@ -10,7 +10,7 @@
 #include <QTimer>
 #include <mosquitto.h>
 
-// Runs against the broker of tests/relay/broker.sh, whose directory MORVANE_BROKER_DIR names.
+// Runs against the broker of tests/broker.sh, whose directory MORVANE_BROKER_DIR names.
 // Where the script (MORVANE_BROKER_SCRIPT) can be run, by MORVANE_BROKER_RUNNER, tests also stop
 // the broker and start it again.
 struct Broker {
