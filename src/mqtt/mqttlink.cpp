@@ -1,6 +1,7 @@
 #include "mqttlink.h"
 
 #include "commandbuilder.h"
+#include "commandsplitter.h"
 #include "mqtttls.h"
 
 #include <QCryptographicHash>
@@ -51,19 +52,6 @@ QString refusal(int code)
     return QStringLiteral("代码 %1").arg(code);
 }
 
-// The device word and its state, when `command` is a device word followed by =启动 or =关闭.
-std::optional<std::pair<QString, QString>> stateOf(const QString &command)
-{
-    for (QStringView suffix : {CommandBuilder::OnSuffix, CommandBuilder::OffSuffix}) {
-        if (!command.endsWith(suffix))
-            continue;
-        const QStringView word = QStringView(command).chopped(suffix.size());
-        const auto &words = CommandBuilder::DeviceWords;
-        if (std::find(words.begin(), words.end(), word) != words.end())
-            return std::pair(word.toString(), suffix.mid(1).toString());
-    }
-    return std::nullopt;
-}
 } // namespace
 
 std::optional<MqttSettings> MqttSettings::fromUrl(const QString &url, QString *error)
@@ -399,14 +387,18 @@ void MqttLink::publishCommand(const QString &command)
     if (command.isEmpty())
         return;
     m_command = command;
-    const auto state = stateOf(command);
-    if (state)
-        m_states.insert(state->first, state->second);
+    const auto parts = CommandSplitter::parts(command);
+    const QString appliance = parts ? parts->appliance.toString() : QString();
+    const QString state =
+        parts ? (parts->on ? CommandBuilder::OnSuffix : CommandBuilder::OffSuffix).mid(1).toString()
+              : QString();
+    if (parts)
+        m_states.insert(appliance, state);
     if (m_state != State::Connected)
         return;
     sendCommand();
-    if (state)
-        publish(topic(QStringLiteral("state/") + state->first), state->second, true);
+    if (parts)
+        publish(topic(QStringLiteral("state/") + appliance), state, true);
     afterIo(MOSQ_ERR_SUCCESS);
 }
 

@@ -15,15 +15,24 @@ CommandSplitter::CommandSplitter()
     }
 }
 
+std::optional<CommandParts> CommandSplitter::parts(QStringView command)
+{
+    const auto &words = CommandBuilder::DeviceWords;
+    for (QStringView suffix : {CommandBuilder::OnSuffix, CommandBuilder::OffSuffix}) {
+        if (!command.endsWith(suffix))
+            continue;
+        const QStringView word = command.chopped(suffix.size());
+        if (std::find(words.begin(), words.end(), word) != words.end())
+            return CommandParts{word, suffix == CommandBuilder::OnSuffix};
+    }
+    return std::nullopt;
+}
+
 QList<Received> CommandSplitter::datagram(QByteArrayView bytes) const
 {
-    for (const QByteArray &ending : {m_on, m_off}) {
-        if (!bytes.endsWith(ending))
-            continue;
-        const qsizetype device = deviceBefore(bytes.chopped(ending.size()));
-        if (device > 0 && device == bytes.size() - ending.size())
-            return {command(bytes)};
-    }
+    const QString text = m_gbk.decode(bytes);
+    if (parts(text) && m_gbk.encode(text) == bytes)
+        return {Received{text, {}}};
     return {Received{{}, bytes.toByteArray()}};
 }
 

@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringView>
+#include <optional>
 #include <vector>
 
 // One thing the appliance side received: a command such as 「空调=启动」, or bytes that are not
@@ -16,6 +18,12 @@ struct Received {
     bool isCommand() const { return !command.isEmpty(); }
 };
 
+// A command taken apart: the appliance word it names, and whether it switches it on.
+struct CommandParts {
+    QStringView appliance;
+    bool on = false;
+};
+
 // Reads commands as the server sends them: one per datagram, or back to back on a serial line
 // with nothing between them. The serial stream is cut after each "=启动" or "=关闭"; a piece is a
 // command when an appliance word comes right before that ending. Bytes that are not part of a
@@ -23,6 +31,9 @@ struct Received {
 class CommandSplitter {
 public:
     CommandSplitter();
+
+    // An appliance word followed by "=启动" or "=关闭", taken apart; nothing for anything else.
+    static std::optional<CommandParts> parts(QStringView command);
 
     QList<Received> datagram(QByteArrayView bytes) const;
 
