@@ -1,6 +1,7 @@
 #pragma once
 
 #include "gbk.h"
+#include "mqttsettings.h"
 
 #include <QHostAddress>
 #include <QList>
@@ -18,20 +19,6 @@ class QSocketNotifier;
 struct mosquitto;
 struct mosquitto_message;
 
-struct MqttSettings {
-    QString host;
-    quint16 port = 1883;
-    QString user, password;
-    QString prefix = QStringLiteral("morvane");
-    bool tls = false;
-    QString caFile; // empty: the system's CA certificates
-    enum class Encoding { Utf8, Gbk } encoding = Encoding::Utf8;
-
-    // mqtt://[USER@]HOST[:PORT][/PREFIX] or mqtts:// (port 8883); nothing and *error set (Chinese,
-    // naming what was typed) for anything else, including mqtts:// where the build has no TLS.
-    static std::optional<MqttSettings> fromUrl(const QString &url, QString *error);
-};
-
 // The relay's link to an MQTT broker, driven by libmosquitto from the Qt event loop: nothing it
 // does waits on the network, connecting included. It announces itself at PREFIX/status (`online`,
 // retained; the will says `offline`), publishes commands at PREFIX/command and the last state of
@@ -47,8 +34,6 @@ public:
     // Drops the connection without a word to the broker, which then publishes the will: call
     // stop() first for a clean end.
     ~MqttLink() override;
-
-    static bool hasTls();
 
     void start();
     // Publishes `offline` and disconnects; stopped() follows once the bytes are out (at most

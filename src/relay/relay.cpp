@@ -68,7 +68,7 @@ bool Relay::start()
                                             .arg(m_options.interval)
                                       : QStringLiteral("只收 MQTT 上的请求");
     m_log.event(QStringLiteral("已启动：%1；输出 %2").arg(requests, outputsLine()));
-    if (m_mqtt && !MqttLink::hasTls())
+    if (m_mqtt && !MqttSettings::hasTls())
         m_log.event(QStringLiteral("本版本不支持 TLS：MQTT 只能以 mqtt:// 连接，不加密"));
     if (m_mqtt)
         m_mqtt->start();

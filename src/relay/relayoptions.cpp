@@ -243,11 +243,11 @@ RelayOptions check(const Settings &settings, const QString &defaultRequestFile)
         options.quiet = yes(*quiet);
 
     if (const Typed *mqtt = single(settings, QStringLiteral("mqtt"))) {
-        QString why;
-        options.mqtt = MqttSettings::fromUrl(mqtt->text, &why);
-        if (!options.mqtt)
+        const Result<MqttSettings> url = MqttSettings::fromUrl(mqtt->text);
+        if (!url)
             throw Misuse(QStringLiteral("%1：%2").arg(
-                mqtt->where.endsWith(u'=') ? mqtt->where.chopped(1) : mqtt->where, why));
+                mqtt->where.endsWith(u'=') ? mqtt->where.chopped(1) : mqtt->where, url.error()));
+        options.mqtt = *url;
         if (const Typed *password = single(settings, QStringLiteral("mqtt_password")))
             options.mqtt->password = password->text;
         if (const Typed *caFile = single(settings, QStringLiteral("mqtt_cafile"))) {
@@ -316,8 +316,8 @@ CommandLine readCommandLine(const QStringList &arguments, const QString &default
                 QString::fromUtf8(Help).arg(
                     defaultRequestFile,
                     SerialTransport::defaultDevices().join(QStringLiteral("、")),
-                    MqttLink::hasTls() ? QStringLiteral("mqtts:// 经 TLS（默认端口 8883）")
-                                       : QStringLiteral("本版本不支持 TLS（mqtts://）")),
+                    MqttSettings::hasTls() ? QStringLiteral("mqtts:// 经 TLS（默认端口 8883）")
+                                           : QStringLiteral("本版本不支持 TLS（mqtts://）")),
                 CommandLine::Ended};
     }
     if (parser.isSet(version))

@@ -115,7 +115,7 @@ void tst_MqttLink::readsUrls_data()
                           << "::1" << 1885 << none << morvane << false << none;
     QTest::newRow("Chinese prefix") << "mqtt://hub/家/客厅"
                                     << "hub" << 1883 << none << "家/客厅" << false << none;
-    if (MqttLink::hasTls())
+    if (MqttSettings::hasTls())
         QTest::newRow("mqtts") << "mqtts://hub"
                                << "hub" << 8883 << none << morvane << true << none;
     else
@@ -146,8 +146,8 @@ void tst_MqttLink::readsUrls()
 {
     QFETCH(QString, url);
     QFETCH(QString, error);
-    QString message;
-    const std::optional<MqttSettings> settings = MqttSettings::fromUrl(url, &message);
+    const Result<MqttSettings> settings = MqttSettings::fromUrl(url);
+    const QString &message = settings.error();
     if (!error.isEmpty()) {
         QVERIFY(!settings);
         QVERIFY2(message.contains(error), qPrintable(message));
@@ -446,7 +446,7 @@ void tst_MqttLink::tls_data()
 
 void tst_MqttLink::tls()
 {
-    if (!MqttLink::hasTls())
+    if (!MqttSettings::hasTls())
         QSKIP("this build has no TLS");
     QFETCH(QString, host);
     QFETCH(QString, listener);

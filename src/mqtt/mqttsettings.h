@@ -1,0 +1,22 @@
+#pragma once
+
+#include "result.h"
+
+#include <QString>
+
+// Where the relay's broker is and how to speak to it.
+struct MqttSettings {
+    QString host;
+    quint16 port = 1883;
+    QString user, password;
+    QString prefix = QStringLiteral("morvane");
+    bool tls = false;
+    QString caFile; // empty: the system's CA certificates
+    enum class Encoding { Utf8, Gbk } encoding = Encoding::Utf8;
+
+    // mqtt://[USER@]HOST[:PORT][/PREFIX] or mqtts:// (port 8883); why not (naming what was typed)
+    // for anything else, including mqtts:// where the build has no TLS.
+    static Result<MqttSettings> fromUrl(const QString &url);
+    // Whether this build speaks TLS (OpenSSL on Linux; the Windows build has none).
+    static bool hasTls();
+};
