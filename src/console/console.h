@@ -5,6 +5,16 @@
 
 class QCoreApplication;
 
+// How a console program ends: its work done (or stopped by Ctrl-C), failed at it, or started with
+// a command line it cannot follow.
+enum ExitStatus { Ended = 0, Failed = 1, Misused = 2 };
+
+// The one line that ends a misused program: what was wrong, then where to read how to start it.
+QString misuse(const QString &why);
+
+// The local time at the start of a log line, to the millisecond: "2024-05-01 08:30:00.123".
+QString timeStamp();
+
 // Writes text to standard output or standard error the way whatever they lead to reads it: a
 // Windows console takes it as UTF-16, whatever its code page; a pipe, a file or a terminal
 // elsewhere gets it in the local 8-bit encoding. Nothing is buffered.

@@ -4,7 +4,6 @@
 #include "serialtransport.h"
 #include "udptransport.h"
 
-#include <QDateTime>
 #include <QNetworkDatagram>
 #include <QSerialPort>
 #include <QUdpSocket>
@@ -126,8 +125,7 @@ void Listener::print(const QString &from, const QList<Received> &received)
 {
     if (received.isEmpty())
         return;
-    const QString time =
-        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    const QString time = timeStamp();
     QString lines;
     for (const Received &one : received)
         lines += QStringLiteral("%1  %2  %3\n").arg(time, from, describe(one));

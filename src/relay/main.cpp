@@ -16,8 +16,7 @@ int main(int argc, char *argv[])
     const CommandLine commandLine = readCommandLine(
         app.arguments(), beside.isSymLink() ? beside.symLinkTarget() : beside.filePath());
     if (!commandLine.options) {
-        writeText(commandLine.exitCode == CommandLine::Ended ? stdout : stderr,
-                  commandLine.text + u'\n');
+        writeText(commandLine.exitCode == Ended ? stdout : stderr, commandLine.text + u'\n');
         return commandLine.exitCode;
     }
 
@@ -25,7 +24,7 @@ int main(int argc, char *argv[])
     RelayLog log(commandLine.options->quiet);
     Relay relay(*commandLine.options, log);
     if (!relay.start())
-        return CommandLine::Failed;
+        return Failed;
     app.exec();
     // Leaving the broker takes a moment: its `offline`, then a clean goodbye.
     QEventLoop leaving;
@@ -33,5 +32,5 @@ int main(int argc, char *argv[])
     relay.stop();
     leaving.exec();
     log.event(QStringLiteral("已停止"));
-    return CommandLine::Ended;
+    return Ended;
 }

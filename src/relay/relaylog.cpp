@@ -2,8 +2,6 @@
 
 #include "console.h"
 
-#include <QDateTime>
-
 namespace {
 constexpr qint64 FirstGap = 1000;
 constexpr qint64 LongestGap = 60000;
@@ -30,8 +28,7 @@ void RelayLog::failure(const QString &line)
 
 void RelayLog::write(const QString &line)
 {
-    m_writer(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz  ")) +
-             line + u'\n');
+    m_writer(timeStamp() + QStringLiteral("  ") + line + u'\n');
 }
 
 void Failures::failed(const QString &what, const QString &reason)

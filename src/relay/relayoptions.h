@@ -1,5 +1,6 @@
 #pragma once
 
+#include "console.h"
 #include "mqttlink.h"
 
 #include <QList>
@@ -33,9 +34,7 @@ struct RelayOptions {
 struct CommandLine {
     std::optional<RelayOptions> options;
     QString text;
-    int exitCode = 0;
-
-    enum ExitCode { Ended = 0, Failed = 1, Misused = 2 };
+    ExitStatus exitCode = Ended;
 };
 
 // `arguments` as QCoreApplication::arguments() gives them; `defaultRequestFile` is where the

@@ -29,11 +29,12 @@ QString summary(const RelayOptions &options)
     QStringList udp;
     for (const UdpDestination &destination : options.udp)
         udp << QStringLiteral("%1:%2").arg(destination.host).arg(destination.port);
-    return QStringLiteral("udp %1; serial %2 at %3; every %4 ms%5")
+    const bool gbk = options.mqtt && options.mqtt->encoding == MqttSettings::Encoding::Gbk;
+    return QStringLiteral("udp %1; serial %2 at %3; every %4 ms%5%6")
         .arg(udp.join(u' '), options.serialDevices.join(u' '))
         .arg(options.baudRate)
         .arg(options.interval)
-        .arg(options.quiet ? u"; quiet" : u"");
+        .arg(options.quiet ? u"; quiet" : u"", gbk ? u"; in GBK" : u"");
 }
 } // namespace
 
@@ -60,8 +61,8 @@ private slots:
             << QStringList{"--udp", "h:5", "--interval", "0"} << none << u"2 --interval“0”无效"_qs;
         QTest::newRow("interval 60001") << QStringList{"--udp", "h:5", "--interval", "60001"}
                                         << none << u"2 1 到 60000 之间的毫秒数"_qs;
-        QTest::newRow("baud without serial")
-            << QStringList{"--udp", "h:5", "--baud", "9600"} << none << u"2 --baud 只用于串口"_qs;
+        QTest::newRow("baud without serial") << QStringList{"--udp", "h:5", "--baud", "9600"}
+                                             << none << u"2 --baud 只能与 --serial 同用"_qs;
         QTest::newRow("baud not a number")
             << QStringList{"--serial", "d", "--baud", "快"} << none << u"2 --baud“快”无效"_qs;
         QTest::newRow("two lines")
@@ -91,10 +92,10 @@ private slots:
             << u"0 udp 127.0.0.1:88; serial %1 at 115200; every 1 ms"_qs.arg(
                    SerialTransport::defaultDevices().join(u' '));
         QTest::newRow("config, the command line replacing a key")
-            << QStringList{"--interval", "7", "--quiet"}
+            << QStringList{"--interval", "7", "--quiet", "--mqtt-encoding", "GBK"}
             << QByteArray("; the outputs\n# two\nudp = a:1, b:2\n#quiet=no\n  # an old one\n"
-                          "interval=5\nserial=/dev/x\n")
-            << u"0 udp a:1 b:2; serial /dev/x at 9600; every 7 ms; quiet"_qs;
+                          "interval=5\nserial=/dev/x\nmqtt=mqtt://h\n")
+            << u"0 udp a:1 b:2; serial /dev/x at 9600; every 7 ms; quiet; in GBK"_qs;
     }
     void commandLine()
     {
