@@ -69,13 +69,12 @@ inline bool runUntil(const std::function<bool()> &done, int patience = 60000)
 class Recorder : public StatusSink, public Transport {
 public:
     void report(const QString &line) override { events << QStringLiteral("report:") + line; }
-    bool send(const QString &command) override
+    Result<Delivery> send(const QString &command) override
     {
         events << QStringLiteral("send:") + command;
-        return sendSucceeds;
+        return answer;
     }
-    QString errorString() const override { return QStringLiteral("线路不通"); }
 
     QStringList events;
-    bool sendSucceeds = true;
+    Result<Delivery> answer = Delivery::Sent;
 };

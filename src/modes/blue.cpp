@@ -18,7 +18,7 @@ blue::blue(const QString &directory, const QStringList &devices, QWidget *parent
     , Timer1(new PollTimer(this))
     , MSComm1(new QSerialPort(this))
     , m_transport(MSComm1, devices)
-    , m_poller(directory, *this, m_transport, QStringLiteral("发送成功"), Timer1)
+    , m_poller(directory, m_transport, Timer1)
 {
     setObjectName(QStringLiteral("blue"));
     setWindowTitle(QStringLiteral("蓝牙模式"));
@@ -29,6 +29,7 @@ blue::blue(const QString &directory, const QStringList &devices, QWidget *parent
     Label1->setAutoFillBackground(true);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     MSComm1->setObjectName(QStringLiteral("MSComm1"));
+    connect(&m_poller, &Poller::polled, this, &blue::polled);
 }
 
 // Polling starts when the program shows the window; the window system showing it again after it
@@ -38,6 +39,11 @@ void blue::showEvent(QShowEvent *event)
     if (!event->spontaneous() && !Timer1->isActive())
         Timer1->start();
     PrintWindow::showEvent(event);
+}
+
+void blue::polled(const PollEvent &event)
+{
+    reportPoll(event, *this, QStringLiteral("发送成功"));
 }
 
 void blue::report(const QString &line)

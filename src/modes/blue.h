@@ -25,6 +25,7 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    void polled(const PollEvent &event);
     void report(const QString &line) override;
 
     QLabel *Label1;

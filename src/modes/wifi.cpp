@@ -42,7 +42,7 @@ wifi::wifi(const QString &directory, QWidget *parent)
     , Winsock1(new QUdpSocket(this))
     , m_lookupTimeout(new QTimer(this))
     , m_transport(*Winsock1)
-    , m_poller(directory, *this, m_transport, QStringLiteral("服务器发送成功"), jiance)
+    , m_poller(directory, m_transport, jiance)
 {
     setObjectName(QStringLiteral("wifi"));
     setWindowTitle(QStringLiteral("WiFi模式"));
@@ -57,6 +57,7 @@ wifi::wifi(const QString &directory, QWidget *parent)
     m_lookupTimeout->setSingleShot(true);
     m_lookupTimeout->setInterval(LookupMs);
 
+    connect(&m_poller, &Poller::polled, this, &wifi::polled);
     connect(s, &QPushButton::clicked, this, &wifi::setupSequence);
     connect(m_lookupTimeout, &QTimer::timeout, this, [this] {
         abandonLookup();
@@ -67,6 +68,11 @@ wifi::wifi(const QString &directory, QWidget *parent)
 wifi::~wifi()
 {
     abandonLookup();
+}
+
+void wifi::polled(const PollEvent &event)
+{
+    reportPoll(event, *this, QStringLiteral("服务器发送成功"));
 }
 
 void wifi::report(const QString &line)
@@ -94,10 +100,10 @@ void wifi::setupSequence()
         return;
     }
     // Binding now, not at the first send, shows a port that is taken before the user goes on.
-    if (!m_transport.bind(*port)) {
+    if (const Result<void> bound = m_transport.bind(*port); !bound) {
         abandonSetup(QStringLiteral("端口 %1 无法使用（%2）：请换一个端口，然后重新点击“开始安装”")
                          .arg(*port)
-                         .arg(m_transport.errorString()));
+                         .arg(bound.error()));
         return;
     }
 

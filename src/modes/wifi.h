@@ -30,6 +30,7 @@ public:
     ~wifi() override;
 
 private:
+    void polled(const PollEvent &event);
     // The poll cycle's lines, two a millisecond: they reach the list in batches, ten times a second
     // at most.
     void report(const QString &line) override;

@@ -14,21 +14,26 @@ Output::Output(RelayLog &log, QObject *parent)
 {
 }
 
-void Output::deliver(const QString &command)
+const Result<Delivery> &Output::deliver(const QString &command)
 {
-    QString reason;
-    switch (send(command, &reason)) {
-    case Outcome::Sent:
+    m_delivered = send(command);
+    return *m_delivered;
+}
+
+void Output::book()
+{
+    if (!m_delivered)
+        return;
+    const Result<Delivery> delivered = std::move(*m_delivered);
+    m_delivered.reset();
+    if (!delivered) {
+        m_failures.failed(name() + QStringLiteral(" 发送失败"), delivered.error());
+    } else if (*delivered == Delivery::Busy) {
+        ++m_skipped;
+    } else {
         ++m_sent;
         if (m_failures.isFailing())
             m_failures.ended(name());
-        break;
-    case Outcome::Skipped:
-        ++m_skipped;
-        break;
-    case Outcome::Failed:
-        m_failures.failed(name() + QStringLiteral(" 发送失败"), reason);
-        break;
     }
 }
 
@@ -44,6 +49,47 @@ void Output::openBooks()
 {
     m_sent = 0;
     m_skipped = 0;
+}
+
+Result<Delivery> Outputs::send(const QString &command)
+{
+    Result<Delivery> outcome = Delivery::Sent;
+    if (command.isEmpty())
+        return outcome;
+    for (Output *output : m_outputs) {
+        const Result<Delivery> &delivered = output->deliver(command);
+        if (outcome && (!delivered || *delivered == Delivery::Busy))
+            outcome = delivered;
+    }
+    return outcome;
+}
+
+void Outputs::deliver(const QString &command)
+{
+    for (Output *output : m_outputs) {
+        output->deliver(command);
+        output->book();
+    }
+}
+
+void Outputs::book()
+{
+    for (Output *output : m_outputs)
+        output->book();
+}
+
+void Outputs::openBooks()
+{
+    for (Output *output : m_outputs)
+        output->openBooks();
+}
+
+QStringList Outputs::tallies() const
+{
+    QStringList tallies;
+    for (const Output *output : m_outputs)
+        tallies << output->tally();
+    return tallies;
 }
 
 UdpOutput::UdpOutput(const UdpDestination &destination, QUdpSocket &socket, RelayLog &log,
@@ -63,10 +109,10 @@ UdpOutput::~UdpOutput()
         QHostInfo::abortHostLookup(m_lookup);
 }
 
-bool UdpOutput::start()
+Result<void> UdpOutput::start()
 {
-    if (!m_transport.bind(m_destination.port))
-        return false;
+    if (const Result<void> bound = m_transport.bind(m_destination.port); !bound)
+        return bound;
     const QHostAddress address(m_destination.host);
     if (address.isNull()) {
         lookUp();
@@ -74,7 +120,7 @@ bool UdpOutput::start()
         m_transport.setDestination(address);
         m_address = Address::Known;
     }
-    return true;
+    return {};
 }
 
 QString UdpOutput::name() const
@@ -82,21 +128,18 @@ QString UdpOutput::name() const
     return QStringLiteral("UDP %1:%2").arg(m_destination.host).arg(m_destination.port);
 }
 
-Output::Outcome UdpOutput::send(const QString &command, QString *reason)
+// Skipped while the host is being looked up.
+Result<Delivery> UdpOutput::send(const QString &command)
 {
     switch (m_address) {
     case Address::Looking:
-        return Outcome::Skipped;
+        return Delivery::Busy;
     case Address::Unknown:
-        *reason = QStringLiteral("找不到主机“%1”").arg(m_destination.host);
-        return Outcome::Failed;
+        return Failure(QStringLiteral("找不到主机“%1”").arg(m_destination.host));
     case Address::Known:
         break;
     }
-    if (m_transport.send(command))
-        return Outcome::Sent;
-    *reason = m_transport.errorString();
-    return Outcome::Failed;
+    return m_transport.send(command);
 }
 
 void UdpOutput::lookUp()
@@ -136,9 +179,8 @@ QString SerialOutput::name() const
     return m_auto ? QStringLiteral("串口（自动）") : QStringLiteral("串口 %1").arg(m_given);
 }
 
-Output::Outcome SerialOutput::send(const QString &command, QString *reason)
+void SerialOutput::book()
 {
-    const bool sent = m_transport.send(command);
     const QString device = m_transport.device();
     if (!device.isEmpty() && device != m_device) {
         m_log.event(
@@ -147,10 +189,10 @@ Output::Outcome SerialOutput::send(const QString &command, QString *reason)
                 : QStringLiteral("串口从 %1 改到 %2").arg(m_device, device));
         m_device = device;
     }
-    if (sent)
-        return Outcome::Sent;
-    if (m_transport.wasBusy())
-        return Outcome::Skipped;
-    *reason = m_transport.errorString();
-    return Outcome::Failed;
+    Output::book();
+}
+
+Result<Delivery> SerialOutput::send(const QString &command)
+{
+    return m_transport.send(command);
 }

@@ -9,6 +9,8 @@
 #include <QSerialPort>
 #include <QString>
 #include <QTimer>
+#include <optional>
+#include <vector>
 
 class QHostInfo;
 class QUdpSocket;
@@ -19,8 +21,10 @@ class Output : public QObject {
 public:
     explicit Output(RelayLog &log, QObject *parent = nullptr);
 
-    // Sends one tick's command, which is never empty.
-    void deliver(const QString &command);
+    // Hands one command, never empty, to the output; book() then enters what became of it.
+    const Result<Delivery> &deliver(const QString &command);
+    // Enters the last delivery in the books and tells what it changed.
+    virtual void book();
     // What went out since the books were last opened, for the line that closes them.
     QString tally() const;
     void openBooks();
@@ -28,16 +32,36 @@ public:
     virtual QString name() const = 0;
 
 protected:
-    enum class Outcome { Sent, Skipped, Failed };
-    // On failure `reason` says why, in Chinese.
-    virtual Outcome send(const QString &command, QString *reason) = 0;
+    // Busy when the output had to skip the command for now.
+    virtual Result<Delivery> send(const QString &command) = 0;
 
     RelayLog &m_log;
 
 private:
     Failures m_failures;
+    std::optional<Result<Delivery>> m_delivered;
     qint64 m_sent = 0;
     qint64 m_skipped = 0;
+};
+
+// Every output behind one transport: a command goes to each in turn. The books are kept
+// separately, so that the relay can tell what a command is before the outputs tell what became
+// of it.
+class Outputs : public Transport {
+public:
+    void add(Output *output) { m_outputs.push_back(output); }
+
+    // An empty command goes nowhere. Failed when an output refused the command, with the first
+    // one's reason; otherwise Busy when an output skipped it.
+    Result<Delivery> send(const QString &command) override;
+    // Sends and books at once.
+    void deliver(const QString &command);
+    void book();
+    void openBooks();
+    QStringList tallies() const;
+
+private:
+    std::vector<Output *> m_outputs;
 };
 
 // Datagrams from local port P to a host's port P, on a socket that other destinations with the
@@ -49,14 +73,13 @@ public:
               QObject *parent = nullptr);
     ~UdpOutput() override;
 
-    // False, with errorString() saying why, when the port cannot be had.
-    bool start();
-    QString errorString() const { return m_transport.errorString(); }
+    // Fails when the port cannot be had.
+    Result<void> start();
 
     QString name() const override;
 
 private:
-    Outcome send(const QString &command, QString *reason) override;
+    Result<Delivery> send(const QString &command) override;
     void lookUp();
     void lookedUp(const QHostInfo &info);
 
@@ -73,10 +96,12 @@ class SerialOutput : public Output {
 public:
     SerialOutput(const RelayOptions &options, RelayLog &log, QObject *parent = nullptr);
 
+    // Tells first when the line moved to another device.
+    void book() override;
     QString name() const override;
 
 private:
-    Outcome send(const QString &command, QString *reason) override;
+    Result<Delivery> send(const QString &command) override;
 
     const bool m_auto;
     const QString m_given;

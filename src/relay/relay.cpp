@@ -26,12 +26,10 @@ Relay::Relay(const RelayOptions &options, RelayLog &log, QObject *parent)
         if (!socket)
             socket = new QUdpSocket(this);
         m_udp.push_back(new UdpOutput(destination, *socket, log, this));
-        m_outputs.push_back(m_udp.back());
+        m_outputs.add(m_udp.back());
     }
-    if (!options.serialDevices.isEmpty()) {
-        m_serial = new SerialOutput(options, log, this);
-        m_outputs.push_back(m_serial);
-    }
+    if (!options.serialDevices.isEmpty())
+        m_outputs.add(new SerialOutput(options, log, this));
     if (options.mqtt) {
         m_mqtt = new MqttLink(*options.mqtt, this);
         connect(m_mqtt, &MqttLink::requestArrived, this, &Relay::requestArrived);
@@ -47,7 +45,7 @@ Relay::Relay(const RelayOptions &options, RelayLog &log, QObject *parent)
     m_timer->setRestInterval(RestingBeatMs);
     if (!options.requestFile.isEmpty()) {
         const QFileInfo file(options.requestFile);
-        m_poller.reset(new Poller(file.absolutePath(), *this, *this, {}, m_timer, file.fileName()));
+        m_poller.reset(new Poller(file.absolutePath(), m_outputs, m_timer, file.fileName()));
         connect(m_poller.get(), &Poller::polled, this, &Relay::polled);
     }
 }
@@ -57,9 +55,9 @@ Relay::~Relay() = default;
 bool Relay::start()
 {
     for (UdpOutput *output : m_udp) {
-        if (!output->start()) {
-            m_log.failure(QStringLiteral("%1：本机端口无法使用（%2）")
-                              .arg(output->name(), output->errorString()));
+        if (const Result<void> started = output->start(); !started) {
+            m_log.failure(
+                QStringLiteral("%1：本机端口无法使用（%2）").arg(output->name(), started.error()));
             return false;
         }
     }
@@ -107,8 +105,7 @@ void Relay::requestArrived(const QByteArray &payload)
         return;
     }
     m_log.event(QStringLiteral("收到 MQTT 上的请求“%1”，命令“%2”").arg(shown(request), command));
-    for (Output *output : m_outputs)
-        output->deliver(command);
+    m_outputs.deliver(command);
     m_mqtt->publishCommand(command);
 }
 
@@ -135,27 +132,36 @@ QString Relay::outputsLine() const
     return outputs.join(QStringLiteral("、"));
 }
 
-// Every tick's command, to every output; an empty command puts nothing anywhere.
-bool Relay::send(const QString &command)
+// The outputs have had the tick's command already: a new request or command is told before
+// their books take it.
+void Relay::polled(const PollEvent &event)
 {
-    if (!m_serving || command != m_command)
-        noteRequest(command);
-    if (!command.isEmpty()) {
-        for (Output *output : m_outputs)
-            output->deliver(command);
+    if (event.commandChanged)
+        noteRequest(event);
+    m_outputs.book();
+    if (event.outcome == PollEvent::Outcome::Unreadable) {
+        m_unreadable.failed(QStringLiteral("请求文件 %1 无法读取").arg(m_options.requestFile),
+                            QStringLiteral("本次未发送"));
+        return;
     }
-    return true;
+    if (m_unreadable.isFailing())
+        m_unreadable.ended(QStringLiteral("请求文件 %1").arg(m_options.requestFile));
+    if (event.outcome != PollEvent::Outcome::Absent || !m_serving)
+        return;
+    m_serving = false;
+    m_log.event(QStringLiteral("请求已撤走：持续 %1 秒，%2")
+                    .arg(seconds(m_log.now() - m_servingSince),
+                         m_outputs.tallies().join(QStringLiteral("，"))));
 }
 
-// A request found, or its command changed: told before anything goes out.
-void Relay::noteRequest(const QString &command)
+void Relay::noteRequest(const PollEvent &event)
 {
-    const QString request = shown(m_poller->cycle().request());
+    const QString request = shown(event.request);
+    const QString &command = event.command;
     if (!m_serving) {
         m_serving = true;
         m_servingSince = m_log.now();
-        for (Output *output : m_outputs)
-            output->openBooks();
+        m_outputs.openBooks();
         m_log.event(
             command.isEmpty()
                 ? QStringLiteral("收到请求“%1”：其中没有家电名称或开关词，命令为空，什么也不发")
@@ -167,27 +173,6 @@ void Relay::noteRequest(const QString &command)
                               .arg(request)
                         : QStringLiteral("命令改为“%1”（请求“%2”）").arg(command, request));
     }
-    m_command = command;
     if (m_mqtt)
         m_mqtt->publishCommand(command);
-}
-
-void Relay::polled(PollResult result)
-{
-    if (result == PollResult::Unreadable) {
-        m_unreadable.failed(QStringLiteral("请求文件 %1 无法读取").arg(m_options.requestFile),
-                            QStringLiteral("本次未发送"));
-        return;
-    }
-    if (m_unreadable.isFailing())
-        m_unreadable.ended(QStringLiteral("请求文件 %1").arg(m_options.requestFile));
-    if (result != PollResult::Absent || !m_serving)
-        return;
-    m_serving = false;
-    QStringList tallies;
-    for (const Output *output : m_outputs)
-        tallies << output->tally();
-    m_log.event(
-        QStringLiteral("请求已撤走：持续 %1 秒，%2")
-            .arg(seconds(m_log.now() - m_servingSince), tallies.join(QStringLiteral("，"))));
 }

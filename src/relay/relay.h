@@ -1,5 +1,6 @@
 #pragma once
 
+#include "outputs.h"
 #include "pollcycle.h"
 #include "relaylog.h"
 #include "relayoptions.h"
@@ -11,18 +12,15 @@
 #include <vector>
 
 class MqttLink;
-class Output;
 class Poller;
 class PollTimer;
 class QUdpSocket;
-class SerialOutput;
-class UdpOutput;
 
 // The relay without a desktop: polls the request file as the mode windows do, on the same beat
 // and with the same cycle, and sends every tick's command to each of its outputs. It logs what
 // happens, never what merely goes on: a request appearing, its command changing, the request going
 // away, failures and their ends.
-class Relay : public QObject, private StatusSink, private Transport {
+class Relay : public QObject {
     Q_OBJECT
 
 public:
@@ -42,25 +40,19 @@ signals:
     void stopped();
 
 private:
-    // The cycle's own lines are for the windows; the relay tells events instead.
-    void report(const QString &) override {}
-    bool send(const QString &command) override;
-    QString errorString() const override { return {}; }
-    void noteRequest(const QString &command);
-    void polled(PollResult result);
+    void polled(const PollEvent &event);
+    void noteRequest(const PollEvent &event);
     QString outputsLine() const;
 
     const RelayOptions m_options;
     RelayLog &m_log;
     std::map<quint16, QUdpSocket *> m_sockets;
     std::vector<UdpOutput *> m_udp;
-    SerialOutput *m_serial = nullptr;
-    std::vector<Output *> m_outputs;
+    Outputs m_outputs;
     PollTimer *m_timer;
     std::unique_ptr<Poller> m_poller;
     MqttLink *m_mqtt = nullptr;
     Failures m_unreadable;
     bool m_serving = false;
     qint64 m_servingSince = 0;
-    QString m_command;
 };

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "requestfile.h"
+#include "result.h"
 
 #include <QByteArray>
 #include <QString>
+#include <optional>
 
 // Where a window's status lines go: appended to a list, or printed on the window.
 class StatusSink {
@@ -12,27 +14,49 @@ public:
     virtual void report(const QString &line) = 0;
 };
 
+// What became of a command that a transport did not refuse.
+enum class Delivery {
+    Sent,
+    // The serial line still carried the previous command, so this one was skipped: a slow line,
+    // not a fault.
+    Busy,
+};
+
 // Delivers commands to the appliance side.
 class Transport {
 public:
     virtual ~Transport() = default;
-    // False when the command did not go out; errorString() then says why, in Chinese.
-    virtual bool send(const QString &command) = 0;
-    virtual QString errorString() const = 0;
+    virtual Result<Delivery> send(const QString &command) = 0;
 };
 
-// What one poll did.
-enum class PollResult {
-    Absent,     // no request file: nothing reported, nothing sent
-    Unreadable, // reported, but the file could not be read, so nothing was sent
-    Sent,       // the command was handed over and the success text reported
-    SendFailed, // the transport refused the command and said why
+// What one tick of the poll cycle did.
+struct PollEvent {
+    enum class Outcome {
+        Absent,     // no request file: nothing read, nothing sent
+        Unreadable, // the file is there but could not be read, so nothing was sent
+        Sent,       // the command was handed over
+        Failed,     // the transport refused the command; `reason` says why
+        Busy,       // the transport skipped the command while its line was busy
+    };
+
+    Outcome outcome = Outcome::Absent;
+    // What was read: the cycle's own strings, shared rather than copied.
+    QString request;
+    QString command;
+    // The command differs from that of the last tick that read the file, or the file was absent
+    // since that tick.
+    bool commandChanged = false;
+    QString reason;
 };
 
-// One poll of `directory` for "api.txt": report the request, send its command, report
-// `successText`. Does nothing at all while the file is absent.
-PollResult pollOnce(const QString &directory, StatusSink &sink, Transport &transport,
-                    const QString &successText);
+// The windows' lines for one tick: the request found, then what became of its command, ending
+// with the window's `successText` when it went out. Nothing at all while the file is absent.
+void reportPoll(const PollEvent &event, StatusSink &sink, const QString &successText);
+
+// One poll of `directory` for "api.txt", its command handed to `transport` and the tick told
+// through `sink`.
+PollEvent pollOnce(const QString &directory, StatusSink &sink, Transport &transport,
+                   const QString &successText);
 
 // The same poll of one request file, made once and run on every tick. A producer usually leaves
 // the same request in place for many ticks: while the first field's bytes stay as they were, the
@@ -41,15 +65,13 @@ class PollCycle {
 public:
     explicit PollCycle(const QString &directory, QStringView fileName = RequestFile::Name);
 
-    PollResult run(StatusSink &sink, Transport &transport, const QString &successText);
-
-    // The request last read and its command.
-    const QString &request() const { return m_request; }
-    const QString &command() const { return m_command; }
+    PollEvent run(Transport &transport);
 
 private:
     RequestFile m_file;
     std::optional<QByteArray> m_field;
     QString m_request;
     QString m_command;
+    // No tick has read the file since it was last absent.
+    bool m_fresh = true;
 };

@@ -3,12 +3,10 @@
 #include "polltimer.h"
 #include "requestwatch.h"
 
-Poller::Poller(const QString &directory, StatusSink &sink, Transport &transport,
-               const QString &successText, PollTimer *timer, QStringView fileName)
+Poller::Poller(const QString &directory, Transport &transport, PollTimer *timer,
+               QStringView fileName)
     : m_cycle(directory, fileName)
-    , m_sink(sink)
     , m_transport(transport)
-    , m_successText(successText)
     , m_timer(timer)
     , m_watch(new RequestWatch(directory, fileName, this))
 {
@@ -20,8 +18,8 @@ void Poller::tick()
 {
     // Only an absent file lets the timer rest: the directory watch, where there is one, tells
     // when to look again.
-    const PollResult result = m_cycle.run(m_sink, m_transport, m_successText);
-    if (result == PollResult::Absent && m_watch->isWatching())
+    const PollEvent event = m_cycle.run(m_transport);
+    if (event.outcome == PollEvent::Outcome::Absent && m_watch->isWatching())
         m_timer->rest();
-    emit polled(result);
+    emit polled(event);
 }

@@ -8,29 +8,24 @@
 class PollTimer;
 class RequestWatch;
 
-// Runs the poll cycle on every tick of a mode window's timer, with the window's sink, transport and
-// success text. While there is no request to serve the timer rests, and a change in the directory
-// wakes it.
+// Runs the poll cycle on every tick of a timer, handing each command to the transport. While
+// there is no request to serve the timer rests, and a change in the directory wakes it.
 class Poller : public QObject {
     Q_OBJECT
 
 public:
-    Poller(const QString &directory, StatusSink &sink, Transport &transport,
-           const QString &successText, PollTimer *timer, QStringView fileName = RequestFile::Name);
-
-    const PollCycle &cycle() const { return m_cycle; }
+    Poller(const QString &directory, Transport &transport, PollTimer *timer,
+           QStringView fileName = RequestFile::Name);
 
 signals:
-    // After every tick, with what the poll did.
-    void polled(PollResult result);
+    // After every tick, with what it did.
+    void polled(const PollEvent &event);
 
 private:
     void tick();
 
     PollCycle m_cycle;
-    StatusSink &m_sink;
     Transport &m_transport;
-    const QString m_successText;
     PollTimer *m_timer;
     RequestWatch *m_watch;
 };

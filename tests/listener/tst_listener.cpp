@@ -80,7 +80,7 @@ private slots:
         const quint16 port = freePort();
         QUdpSocket socket;
         UdpTransport server(socket);
-        QVERIFY2(server.bind(port), qPrintable(server.errorString()));
+        QCOMPARE(server.bind(port).error(), QString());
         server.setDestination(QHostAddress::LocalHost);
         ListenerProcess listener(QStringList{QStringLiteral("--udp"), QString::number(port)} +
                                  address);

@@ -45,15 +45,16 @@ private slots:
         QVERIFY(writeRequest(m_dir.path(), Bytes::TurnOn));
         QVERIFY(mark(DWORD(attributes)));
         Recorder recorder;
-        QCOMPARE(pollOnce(m_dir.path(), recorder, recorder, u"发送成功"_qs),
-                 present ? PollResult::Sent : PollResult::Absent);
+        QCOMPARE(pollOnce(m_dir.path(), recorder, recorder, u"发送成功"_qs).outcome,
+                 present ? PollEvent::Outcome::Sent : PollEvent::Outcome::Absent);
     }
 
     void nameMatchesWithoutRegardToCase()
     {
         QVERIFY(writeFile(m_dir.filePath(u"API.TXT"_qs), Bytes::TurnOn));
         Recorder recorder;
-        QCOMPARE(pollOnce(m_dir.path(), recorder, recorder, u"发送成功"_qs), PollResult::Sent);
+        QCOMPARE(pollOnce(m_dir.path(), recorder, recorder, u"发送成功"_qs).outcome,
+                 PollEvent::Outcome::Sent);
         QVERIFY(recorder.events.contains(u"send:空调=启动"_qs));
     }
 

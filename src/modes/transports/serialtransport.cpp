@@ -23,11 +23,10 @@ void SerialTransport::setLine(QSerialPort &port, qint32 baudRate)
     port.setFlowControl(QSerialPort::NoFlowControl);
 }
 
-bool SerialTransport::send(const QString &command)
+Result<Delivery> SerialTransport::send(const QString &command)
 {
-    m_busy = false;
     if (command.isEmpty())
-        return true;
+        return Delivery::Sent;
     const qsizetype wanted = firstPresent();
     // The rest of a command that went out after its tick may have failed since; a lost device
     // needs a fresh handle once it is back.
@@ -36,22 +35,22 @@ bool SerialTransport::send(const QString &command)
         m_open = -1;
     }
     if (wanted < 0)
-        return fail(QStringLiteral("未找到串口设备"));
-    if (!m_port->isOpen() && !open(wanted))
-        return false;
-    // One command waits at a time: while the line is slower than the ticks the rest are refused
-    // whole, so nothing piles up and no command is split.
-    if (m_port->bytesToWrite() > 0 || !lineHasRoom()) {
-        m_busy = true;
-        return fail(QStringLiteral("串口忙，本次未发送"));
+        return Failure(QStringLiteral("未找到串口设备"));
+    if (!m_port->isOpen()) {
+        if (const Result<void> opened = open(wanted); !opened)
+            return Failure(opened.error());
     }
+    // One command waits at a time: while the line is slower than the ticks the rest are skipped
+    // whole, so nothing piles up and no command is split.
+    if (m_port->bytesToWrite() > 0 || !lineHasRoom())
+        return Delivery::Busy;
 
     if (!write(m_bytes.of(command))) {
         m_port->close();
         m_open = -1;
-        return fail(QStringLiteral("串口 %1 写入失败，设备可能已断开").arg(m_devices[wanted]));
+        return Failure(QStringLiteral("串口 %1 写入失败，设备可能已断开").arg(m_devices[wanted]));
     }
-    return true;
+    return Delivery::Sent;
 }
 
 // Stops at the open device while it is there: only an earlier one can take its place.
@@ -64,23 +63,17 @@ qsizetype SerialTransport::firstPresent() const
     return -1;
 }
 
-bool SerialTransport::open(qsizetype candidate)
+Result<void> SerialTransport::open(qsizetype candidate)
 {
     const QString &device = m_devices[candidate];
     m_port->setPortName(device);
     m_port->clearError();
     if (m_port->open(openMode())) {
         m_open = candidate;
-        return true;
+        return {};
     }
     if (m_port->error() == QSerialPort::PermissionError)
-        return fail(QStringLiteral("串口 %1 无法打开：没有权限或已被占用").arg(device) +
-                    permissionAdvice());
-    return fail(QStringLiteral("串口 %1 无法打开").arg(device));
-}
-
-bool SerialTransport::fail(const QString &reason)
-{
-    m_error = reason;
-    return false;
+        return Failure(QStringLiteral("串口 %1 无法打开：没有权限或已被占用").arg(device) +
+                       permissionAdvice());
+    return Failure(QStringLiteral("串口 %1 无法打开").arg(device));
 }

@@ -28,20 +28,16 @@ public:
     // The line both ends agree on: 9600 baud, 8 data bits, no parity, 1 stop bit, no handshaking.
     static void setLine(QSerialPort &port, qint32 baudRate = 9600);
 
-    bool send(const QString &command) override;
-    QString errorString() const override { return m_error; }
+    // Busy while the line still carries the command before: this one is then skipped whole.
+    Result<Delivery> send(const QString &command) override;
 
     // The device the line is on, empty while none is open.
     QString device() const { return m_open >= 0 ? m_devices[m_open] : QString(); }
-    // The last command was refused whole because the line still carried the one before: a
-    // slow line, not a fault.
-    bool wasBusy() const { return m_busy; }
 
 private:
     // Where the line should go now: the first candidate that exists, or -1.
     qsizetype firstPresent() const;
-    bool open(qsizetype candidate);
-    bool fail(const QString &reason);
+    Result<void> open(qsizetype candidate);
 
     // What differs between platforms, in a file of its own per platform: how a device is named
     // to the system and looked up without opening it, how a port must be opened, what to do about
@@ -60,6 +56,4 @@ private:
     std::vector<QByteArray> m_nativeNames;
     qsizetype m_open = -1;
     CommandBytes m_bytes;
-    QString m_error;
-    bool m_busy = false;
 };

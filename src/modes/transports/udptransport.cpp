@@ -7,20 +7,18 @@ UdpTransport::UdpTransport(QUdpSocket &socket)
 {
 }
 
-bool UdpTransport::bind(quint16 port)
+Result<void> UdpTransport::bind(quint16 port)
 {
     // Several destinations may share one socket and its port.
     if (m_socket.state() == QAbstractSocket::BoundState && m_socket.localPort() == port) {
         m_port = port;
-        return true;
+        return {};
     }
     const QAbstractSocket::SocketError error = bindShared(port);
-    if (error != QAbstractSocket::UnknownSocketError) {
-        m_error = reason(error);
-        return false;
-    }
+    if (error != QAbstractSocket::UnknownSocketError)
+        return Failure(reason(error));
     m_port = port;
-    return true;
+    return {};
 }
 
 void UdpTransport::setDestination(const QHostAddress &destination)
@@ -33,16 +31,15 @@ void UdpTransport::release()
     m_socket.close();
 }
 
-bool UdpTransport::send(const QString &command)
+Result<Delivery> UdpTransport::send(const QString &command)
 {
     if (command.isEmpty())
-        return true;
+        return Delivery::Sent;
     const QByteArray &bytes = m_bytes.of(command);
     const qint64 written = m_socket.writeDatagram(bytes, m_destination, m_port);
     if (written == bytes.size())
-        return true;
-    m_error = written < 0 ? reason(m_socket.error()) : QStringLiteral("只发出了部分数据");
-    return false;
+        return Delivery::Sent;
+    return Failure(written < 0 ? reason(m_socket.error()) : QStringLiteral("只发出了部分数据"));
 }
 
 std::optional<quint16> UdpTransport::portFrom(const QString &typed)

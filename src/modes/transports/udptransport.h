@@ -18,17 +18,15 @@ public:
 
     // Binds local port P on every IPv4 address, shared with other programs on this machine that
     // ask for sharing as well, so an appliance program can listen on the same port (on Windows
-    // one that binds after the server: a port another program holds is reported as taken). On
-    // failure errorString() says why; release() then frees the socket. A socket already bound to
-    // the port is taken as it is.
-    bool bind(quint16 port);
+    // one that binds after the server: a port another program holds is reported as taken). After
+    // a failure release() frees the socket. A socket already bound to the port is taken as it is.
+    Result<void> bind(quint16 port);
     void setDestination(const QHostAddress &destination);
     // Closes the socket so that the port is free again.
     void release();
 
     // An empty command puts nothing on the wire and counts as sent.
-    bool send(const QString &command) override;
-    QString errorString() const override { return m_error; }
+    Result<Delivery> send(const QString &command) override;
 
     // A port as a person types it: surrounding spaces ignored, full-width digits from a Chinese
     // input method accepted; nothing unless it is a whole number from 1 to 65535.
@@ -51,5 +49,4 @@ private:
     quint16 m_port = 0;
     QHostAddress m_destination;
     CommandBytes m_bytes;
-    QString m_error;
 };
