@@ -205,12 +205,15 @@ void FarSide::run()
         }
         ssize_t n;
         while (m_master >= 0 && (n = ::read(m_master, buffer, sizeof buffer)) > 0) {
+            if (m_serial.isEmpty())
+                m_serialArrivedNs = nowNs();
             for (const char byte : QByteArrayView(buffer, n)) {
                 if (byte == Sentinel)
                     m_serialSentinels.append(m_serial.size());
                 else
                     m_serial.append(byte);
             }
+            arrived |= !m_serial.isEmpty();
         }
         if (arrived)
             m_arrived.notify_all();
@@ -262,11 +265,17 @@ std::pair<QList<FarSide::Datagram>, QByteArray> FarSide::take()
     return {std::exchange(m_datagrams, {}), std::exchange(m_serial, {})};
 }
 
-bool FarSide::waitForDatagram(int ms)
+bool FarSide::waitForBoth(int ms)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     return m_arrived.wait_for(lock, std::chrono::milliseconds(ms),
-                              [this] { return !m_datagrams.isEmpty(); });
+                              [this] { return !m_datagrams.isEmpty() && !m_serial.isEmpty(); });
+}
+
+qint64 FarSide::serialArrivedNs() const
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return m_serial.isEmpty() ? 0 : m_serialArrivedNs;
 }
 
 double FarSide::cpuSeconds() const

@@ -64,8 +64,11 @@ public:
     QByteArray serialSince(const Mark &from) const;
     // Everything received and not yet taken, forgotten here; marks taken before no longer count.
     std::pair<QList<Datagram>, QByteArray> take();
-    // Waits until a datagram has come that has not been taken; false after `ms` without one.
-    bool waitForDatagram(int ms);
+    // Waits until a datagram and bytes on the line have come that have not been taken; false after
+    // `ms` without either.
+    bool waitForBoth(int ms);
+    // When the first byte on the line not yet taken was read (monotonic clock), or 0.
+    qint64 serialArrivedNs() const;
     double cpuSeconds() const;
 
 private:
@@ -88,6 +91,7 @@ private:
     quint16 m_port = 0;
     QList<Datagram> m_datagrams;
     QByteArray m_serial;
+    qint64 m_serialArrivedNs = 0;
     QList<qsizetype> m_datagramSentinels, m_serialSentinels;
     int m_datagramMarks = 0, m_serialMarks = 0;
     QList<int> m_closing;
