@@ -1,5 +1,7 @@
 #include "serialtransport.h"
 
+#include "errors.h"
+
 #include <QSerialPort>
 
 SerialTransport::SerialTransport(QSerialPort *port, const QStringList &devices, qint32 baudRate)
@@ -74,8 +76,9 @@ bool SerialTransport::open(qsizetype candidate)
         return true;
     }
     if (m_port->error() == QSerialPort::PermissionError)
-        return fail(QStringLiteral("串口 %1 无法打开：没有权限或已被占用").arg(device) +
-                    permissionAdvice());
+        return fail(QStringLiteral("串口 %1 无法打开：%2%3")
+                        .arg(device, Errors::serialPort(m_port->error()),
+                             Errors::serialPermissionAdvice()));
     return fail(QStringLiteral("串口 %1 无法打开").arg(device));
 }
 
