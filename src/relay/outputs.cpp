@@ -1,6 +1,5 @@
 #include "outputs.h"
 
-#include <QHostInfo>
 #include <QUdpSocket>
 
 namespace {
@@ -52,15 +51,7 @@ UdpOutput::UdpOutput(const UdpDestination &destination, QUdpSocket &socket, Rela
     , m_destination(destination)
     , m_transport(socket)
 {
-    m_retry.setSingleShot(true);
-    m_retry.setInterval(LookUpAgainMs);
-    connect(&m_retry, &QTimer::timeout, this, &UdpOutput::lookUp);
-}
-
-UdpOutput::~UdpOutput()
-{
-    if (m_lookup >= 0)
-        QHostInfo::abortHostLookup(m_lookup);
+    connect(&m_lookup, &HostLookup::finished, this, &UdpOutput::lookedUp);
 }
 
 bool UdpOutput::start()
@@ -69,7 +60,7 @@ bool UdpOutput::start()
         return false;
     const QHostAddress address(m_destination.host);
     if (address.isNull()) {
-        lookUp();
+        m_lookup.start(m_destination.host);
     } else {
         m_transport.setDestination(address);
         m_address = Address::Known;
@@ -99,20 +90,12 @@ Output::Outcome UdpOutput::send(const QString &command, QString *reason)
     return Outcome::Failed;
 }
 
-void UdpOutput::lookUp()
+void UdpOutput::lookedUp(const QList<QHostAddress> &addresses)
 {
-    m_lookup = QHostInfo::lookupHost(m_destination.host, this, &UdpOutput::lookedUp);
-}
-
-void UdpOutput::lookedUp(const QHostInfo &info)
-{
-    m_lookup = -1;
-    const std::optional<QHostAddress> address = info.error() == QHostInfo::NoError
-                                                    ? UdpTransport::firstIPv4(info.addresses())
-                                                    : std::nullopt;
+    const std::optional<QHostAddress> address = UdpTransport::firstIPv4(addresses);
     if (!address) {
         m_address = Address::Unknown;
-        m_retry.start();
+        m_lookup.retryIn(LookUpAgainMs);
         return;
     }
     m_transport.setDestination(*address);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "hostlookup.h"
 #include "relaylog.h"
 #include "relayoptions.h"
 #include "serialtransport.h"
@@ -8,9 +9,7 @@
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
-#include <QTimer>
 
-class QHostInfo;
 class QUdpSocket;
 
 // One place the relay's commands go, with its books: how many went out (or were skipped) while
@@ -47,7 +46,6 @@ class UdpOutput : public Output {
 public:
     UdpOutput(const UdpDestination &destination, QUdpSocket &socket, RelayLog &log,
               QObject *parent = nullptr);
-    ~UdpOutput() override;
 
     // False, with errorString() saying why, when the port cannot be had.
     bool start();
@@ -57,14 +55,12 @@ public:
 
 private:
     Outcome send(const QString &command, QString *reason) override;
-    void lookUp();
-    void lookedUp(const QHostInfo &info);
+    void lookedUp(const QList<QHostAddress> &addresses);
 
     const UdpDestination m_destination;
     UdpTransport m_transport;
     enum class Address { Known, Looking, Unknown } m_address = Address::Looking;
-    int m_lookup = -1;
-    QTimer m_retry;
+    HostLookup m_lookup;
 };
 
 // The serial line: the given device, or the first of the candidates that is there, followed as
