@@ -7,7 +7,7 @@
 #include <QString>
 
 // Short Chinese reasons for what the system reports as failed: users never see the toolkit's
-// English texts nor bare error numbers.
+// English texts.
 namespace Errors {
 QString socket(QAbstractSocket::SocketError error);
 QString serialPort(QSerialPort::SerialPortError error);

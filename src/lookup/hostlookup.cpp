@@ -22,7 +22,7 @@ HostLookup::~HostLookup()
 
 void HostLookup::setTimeLimit(int ms)
 {
-    m_timeLimitMs = ms;
+    m_timeLimit.setInterval(ms);
 }
 
 void HostLookup::start(const QString &host)
@@ -30,8 +30,8 @@ void HostLookup::start(const QString &host)
     abort();
     m_host = host;
     m_id = QHostInfo::lookupHost(host, this, &HostLookup::answered);
-    if (m_timeLimitMs > 0)
-        m_timeLimit.start(m_timeLimitMs);
+    if (m_timeLimit.interval() > 0)
+        m_timeLimit.start();
 }
 
 void HostLookup::retryIn(int ms)

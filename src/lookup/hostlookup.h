@@ -36,7 +36,6 @@ private:
 
     QString m_host;
     int m_id = -1;
-    int m_timeLimitMs = 0;
     QTimer m_timeLimit;
     QTimer m_retry;
 };
