@@ -1,8 +1,8 @@
 #include "listener.h"
 
 #include "console.h"
+#include "errors.h"
 #include "serialtransport.h"
-#include "udptransport.h"
 
 #include <QNetworkDatagram>
 #include <QSerialPort>
@@ -16,18 +16,6 @@ QString origin(const QNetworkDatagram &datagram)
                              ? u'[' + address.toString() + u']'
                              : address.toString();
     return host + u':' + QString::number(datagram.senderPort());
-}
-
-QString serialReason(QSerialPort::SerialPortError error)
-{
-    switch (error) {
-    case QSerialPort::DeviceNotFoundError:
-        return QStringLiteral("设备不存在");
-    case QSerialPort::PermissionError:
-        return QStringLiteral("没有权限或已被占用");
-    default:
-        return QStringLiteral("不是可用的串口");
-    }
 }
 
 QString describe(const Received &received)
@@ -59,7 +47,7 @@ bool Listener::listenUdp(const QHostAddress &address, quint16 port)
         m_error = QStringLiteral("无法在 %1 端口 %2 上接收：%3")
                       .arg(address.toString())
                       .arg(port)
-                      .arg(UdpTransport::reason(m_udp->error()));
+                      .arg(Errors::socket(m_udp->error()));
         return false;
     }
     connect(m_udp, &QUdpSocket::readyRead, this, &Listener::readDatagrams);
@@ -72,8 +60,8 @@ bool Listener::openSerial(const QString &device)
     m_serial = new QSerialPort(device, this);
     SerialTransport::setLine(*m_serial);
     if (!m_serial->open(QIODevice::ReadOnly)) {
-        m_error =
-            QStringLiteral("无法打开串口 %1：%2").arg(device, serialReason(m_serial->error()));
+        m_error = QStringLiteral("无法打开串口 %1：%2")
+                      .arg(device, Errors::serialPort(m_serial->error()));
         return false;
     }
     connect(m_serial, &QSerialPort::readyRead, this, &Listener::readSerial);

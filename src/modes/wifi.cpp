@@ -1,12 +1,11 @@
 #include "wifi.h"
 
 #include "facilities.h"
+#include "hostlookup.h"
 #include "listbox.h"
 #include "polltimer.h"
 
-#include <QHostInfo>
 #include <QPushButton>
-#include <QTimer>
 #include <QUdpSocket>
 #include <optional>
 
@@ -40,7 +39,7 @@ wifi::wifi(const QString &directory, QWidget *parent)
     , s(new QPushButton(QStringLiteral("开始安装"), this))
     , jiance(new PollTimer(this))
     , Winsock1(new QUdpSocket(this))
-    , m_lookupTimeout(new QTimer(this))
+    , m_lookup(new HostLookup(this))
     , m_transport(*Winsock1)
     , m_poller(directory, m_transport, jiance)
 {
@@ -54,20 +53,11 @@ wifi::wifi(const QString &directory, QWidget *parent)
     Winsock1->setObjectName(QStringLiteral("Winsock1"));
     setTabOrder(serverlog, s);
 
-    m_lookupTimeout->setSingleShot(true);
-    m_lookupTimeout->setInterval(LookupMs);
+    m_lookup->setTimeLimit(LookupMs);
 
     connect(&m_poller, &Poller::polled, this, &wifi::polled);
     connect(s, &QPushButton::clicked, this, &wifi::setupSequence);
-    connect(m_lookupTimeout, &QTimer::timeout, this, [this] {
-        abandonLookup();
-        abandonSetup(unknownHostLine(m_host));
-    });
-}
-
-wifi::~wifi()
-{
-    abandonLookup();
+    connect(m_lookup, &HostLookup::finished, this, &wifi::hostLookedUp);
 }
 
 void wifi::polled(const PollEvent &event)
@@ -125,19 +115,16 @@ void wifi::setupSequence()
     // A host name is resolved once, here, and the destination stays fixed while the window
     // serves. The resolver may take long: the window waits for its answer with 开始安装 greyed,
     // and the other window goes on polling meanwhile.
-    m_lookup = QHostInfo::lookupHost(m_host, this, &wifi::hostLookedUp);
-    m_lookupTimeout->start();
+    m_lookup->start(m_host);
 }
 
-void wifi::hostLookedUp(const QHostInfo &info)
+void wifi::hostLookedUp(const QList<QHostAddress> &addresses)
 {
-    m_lookup = -1;
-    m_lookupTimeout->stop();
-    if (info.error() != QHostInfo::NoError) {
+    if (addresses.isEmpty()) {
         abandonSetup(unknownHostLine(m_host));
         return;
     }
-    finishSetup(info.addresses());
+    finishSetup(addresses);
 }
 
 void wifi::finishSetup(const QList<QHostAddress> &addresses)
@@ -162,10 +149,4 @@ void wifi::abandonSetup(const QString &line)
     m_transport.release();
     log(line);
     s->setEnabled(true);
-}
-
-void wifi::abandonLookup()
-{
-    if (m_lookup >= 0)
-        QHostInfo::abortHostLookup(std::exchange(m_lookup, -1));
 }

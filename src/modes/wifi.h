@@ -9,11 +9,10 @@
 #include <QString>
 #include <QWidget>
 
+class HostLookup;
 class ListBox;
 class PollTimer;
-class QHostInfo;
 class QPushButton;
-class QTimer;
 class QUdpSocket;
 
 // The Wi-Fi mode: after the user gives a port and a destination, every request found in
@@ -27,7 +26,6 @@ public:
 
     explicit wifi(const QString &directory = QCoreApplication::applicationDirPath(),
                   QWidget *parent = nullptr);
-    ~wifi() override;
 
 private:
     void polled(const PollEvent &event);
@@ -37,19 +35,17 @@ private:
     // The setup's lines, at once.
     void log(const QString &line);
     void setupSequence();
-    void hostLookedUp(const QHostInfo &info);
+    void hostLookedUp(const QList<QHostAddress> &addresses);
     void finishSetup(const QList<QHostAddress> &addresses);
     // Frees the port and leaves the window ready for another click on "开始安装".
     void abandonSetup(const QString &line);
-    void abandonLookup();
 
     ListBox *serverlog;
     QPushButton *s;
     PollTimer *jiance;
     QUdpSocket *Winsock1;
-    QTimer *m_lookupTimeout;
+    HostLookup *m_lookup;
     UdpTransport m_transport;
     Poller m_poller;
     QString m_host;
-    int m_lookup = -1;
 };

@@ -19,4 +19,7 @@ struct MqttSettings {
     static Result<MqttSettings> fromUrl(const QString &url);
     // Whether this build speaks TLS (OpenSSL on Linux; the Windows build has none).
     static bool hasTls();
+
+    // PREFIX/LEAF
+    QString topic(const QString &leaf) const { return prefix + u'/' + leaf; }
 };

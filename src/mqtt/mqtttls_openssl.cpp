@@ -3,12 +3,10 @@
 #include <QFile>
 #include <QHostAddress>
 #include <QUrl>
-#include <cerrno>
 #include <mosquitto.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <string>
-#include <sys/socket.h>
 
 // The link hands the library an address it resolved itself, so the library's own checks would
 // compare the certificate with that address and send it as the server name. The link's own
@@ -53,32 +51,12 @@ bool MqttTls::available()
     return true;
 }
 
-QString MqttTls::socketReason(int error)
-{
-    switch (error) {
-    case ECONNREFUSED:
-        return QStringLiteral("连接被拒绝");
-    case ETIMEDOUT:
-        return QStringLiteral("连接超时");
-    case ENETUNREACH:
-    case ENETDOWN:
-    case EHOSTUNREACH:
-        return QStringLiteral("网络不可达");
-    case ECONNRESET:
-    case EPIPE:
-        return QStringLiteral("连接被重置");
-    case ECONNABORTED:
-        return QStringLiteral("连接被中止");
-    }
-    return QStringLiteral("系统错误 %1").arg(error);
-}
-
-QString MqttTls::prepare(mosquitto *client, const QString &host, const QString &caFile)
+Result<void> MqttTls::prepare(mosquitto *client, const QString &host, const QString &caFile)
 {
     d->verifyError = X509_V_OK;
     SSL_CTX *context = SSL_CTX_new(TLS_client_method());
     if (!context)
-        return QStringLiteral("无法初始化 TLS");
+        return Failure(QStringLiteral("无法初始化 TLS"));
     SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
     const bool trusted = caFile.isEmpty()
                              ? SSL_CTX_set_default_verify_paths(context) == 1
@@ -86,7 +64,7 @@ QString MqttTls::prepare(mosquitto *client, const QString &host, const QString &
                                    context, QFile::encodeName(caFile).constData(), nullptr) == 1;
     if (!trusted) {
         SSL_CTX_free(context);
-        return QStringLiteral("无法读取 CA 证书文件 %1").arg(caFile);
+        return Failure(QStringLiteral("无法读取 CA 证书文件 %1").arg(caFile));
     }
     SSL_CTX_set_verify(context, SSL_VERIFY_PEER, verify);
     SSL_CTX_set_info_callback(context, handshakeStarts);
@@ -104,7 +82,9 @@ QString MqttTls::prepare(mosquitto *client, const QString &host, const QString &
     if (rc == MOSQ_ERR_SUCCESS)
         rc = mosquitto_int_option(client, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 0);
     SSL_CTX_free(context);
-    return rc == MOSQ_ERR_SUCCESS ? QString() : QStringLiteral("无法初始化 TLS");
+    if (rc != MOSQ_ERR_SUCCESS)
+        return Failure(QStringLiteral("无法初始化 TLS"));
+    return {};
 }
 
 bool MqttTls::handshaking(mosquitto *client) const
@@ -117,23 +97,6 @@ bool MqttTls::handshakeWaitsToRead(mosquitto *client) const
 {
     auto *ssl = static_cast<SSL *>(mosquitto_ssl_get(client));
     return ssl && !SSL_is_init_finished(ssl) && SSL_want_read(ssl);
-}
-
-int MqttTls::connectError(int socket)
-{
-    int error = 0;
-    socklen_t size = sizeof error;
-    if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
-        return errno;
-    if (error)
-        return error;
-    // A connection that failed before the library began the handshake gave its error to the
-    // handshake's first write: failed that fast, it was refused.
-    sockaddr_storage peer;
-    size = sizeof peer;
-    if (getpeername(socket, reinterpret_cast<sockaddr *>(&peer), &size) != 0 && errno == ENOTCONN)
-        return ECONNREFUSED;
-    return 0;
 }
 
 QString MqttTls::failure() const

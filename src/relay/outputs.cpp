@@ -1,6 +1,5 @@
 #include "outputs.h"
 
-#include <QHostInfo>
 #include <QUdpSocket>
 
 namespace {
@@ -98,15 +97,7 @@ UdpOutput::UdpOutput(const UdpDestination &destination, QUdpSocket &socket, Rela
     , m_destination(destination)
     , m_transport(socket)
 {
-    m_retry.setSingleShot(true);
-    m_retry.setInterval(LookUpAgainMs);
-    connect(&m_retry, &QTimer::timeout, this, &UdpOutput::lookUp);
-}
-
-UdpOutput::~UdpOutput()
-{
-    if (m_lookup >= 0)
-        QHostInfo::abortHostLookup(m_lookup);
+    connect(&m_lookup, &HostLookup::finished, this, &UdpOutput::lookedUp);
 }
 
 Result<void> UdpOutput::start()
@@ -115,7 +106,7 @@ Result<void> UdpOutput::start()
         return bound;
     const QHostAddress address(m_destination.host);
     if (address.isNull()) {
-        lookUp();
+        m_lookup.start(m_destination.host);
     } else {
         m_transport.setDestination(address);
         m_address = Address::Known;
@@ -142,20 +133,12 @@ Result<Delivery> UdpOutput::send(const QString &command)
     return m_transport.send(command);
 }
 
-void UdpOutput::lookUp()
+void UdpOutput::lookedUp(const QList<QHostAddress> &addresses)
 {
-    m_lookup = QHostInfo::lookupHost(m_destination.host, this, &UdpOutput::lookedUp);
-}
-
-void UdpOutput::lookedUp(const QHostInfo &info)
-{
-    m_lookup = -1;
-    const std::optional<QHostAddress> address = info.error() == QHostInfo::NoError
-                                                    ? UdpTransport::firstIPv4(info.addresses())
-                                                    : std::nullopt;
+    const std::optional<QHostAddress> address = UdpTransport::firstIPv4(addresses);
     if (!address) {
         m_address = Address::Unknown;
-        m_retry.start();
+        m_lookup.retryIn(LookUpAgainMs);
         return;
     }
     m_transport.setDestination(*address);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "hostlookup.h"
 #include "relaylog.h"
 #include "relayoptions.h"
 #include "serialtransport.h"
@@ -8,11 +9,9 @@
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
-#include <QTimer>
 #include <optional>
 #include <vector>
 
-class QHostInfo;
 class QUdpSocket;
 
 // One place the relay's commands go, with its books: how many went out (or were skipped) while
@@ -71,7 +70,6 @@ class UdpOutput : public Output {
 public:
     UdpOutput(const UdpDestination &destination, QUdpSocket &socket, RelayLog &log,
               QObject *parent = nullptr);
-    ~UdpOutput() override;
 
     // Fails when the port cannot be had.
     Result<void> start();
@@ -80,14 +78,12 @@ public:
 
 private:
     Result<Delivery> send(const QString &command) override;
-    void lookUp();
-    void lookedUp(const QHostInfo &info);
+    void lookedUp(const QList<QHostAddress> &addresses);
 
     const UdpDestination m_destination;
     UdpTransport m_transport;
     enum class Address { Known, Looking, Unknown } m_address = Address::Looking;
-    int m_lookup = -1;
-    QTimer m_retry;
+    HostLookup m_lookup;
 };
 
 // The serial line: the given device, or the first of the candidates that is there, followed as

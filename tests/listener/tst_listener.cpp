@@ -184,6 +184,10 @@ private slots:
             << QStringList{"--udp", "held"} << 1 << u"端口已被占用"_qs;
         QTest::newRow("no such device") << QStringList{"--serial", "/dev/no-such-line"} << 1
                                         << u"无法打开串口 /dev/no-such-line：设备不存在"_qs;
+        QVERIFY(m_holder.bind(QHostAddress::LocalHost, 0, QAbstractSocket::DontShareAddress));
+        QTest::newRow("port held without sharing")
+            << QStringList{"--udp", QString::number(m_holder.localPort())} << 1
+            << u"端口已被占用"_qs;
     }
     void refusesWhatItCannotDo()
     {
@@ -212,6 +216,9 @@ private slots:
         for (const char *option : {"--udp", "--address", "--serial", "--help"})
             QVERIFY2(help.contains(QRegularExpression(row.arg(option))), option);
     }
+
+private:
+    QUdpSocket m_holder;
 };
 
 QTEST_GUILESS_MAIN(tst_Listener)

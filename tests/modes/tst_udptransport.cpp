@@ -2,7 +2,6 @@
 #include "udptransport.h"
 
 #include <QNetworkDatagram>
-#include <QRegularExpression>
 #include <QTest>
 #include <QUdpSocket>
 
@@ -56,9 +55,7 @@ void tst_UdpTransport::failedSendGivesChineseReason()
     QVERIFY(loopback.ready());
     auto &[port, socket, transport, bound, listener] = loopback;
 
-    const QString reason = transport.send(QString(70000, u'灯')).error();
-    QVERIFY(!reason.isEmpty());
-    QVERIFY2(!reason.contains(QRegularExpression(u"[A-Za-z]"_qs)), qPrintable(reason));
+    QCOMPARE(transport.send(QString(70000, u'灯')).error(), u"数据太长，无法放进一个数据报"_qs);
 
     // A failure does not spoil the next command.
     QVERIFY(transport.send(QStringLiteral("空调=启动")));

@@ -1,5 +1,7 @@
 #include "serialtransport.h"
 
+#include "errors.h"
+
 #include <QSerialPort>
 
 SerialTransport::SerialTransport(QSerialPort *port, const QStringList &devices, qint32 baudRate)
@@ -73,7 +75,8 @@ Result<void> SerialTransport::open(qsizetype candidate)
         return {};
     }
     if (m_port->error() == QSerialPort::PermissionError)
-        return Failure(QStringLiteral("串口 %1 无法打开：没有权限或已被占用").arg(device) +
-                       permissionAdvice());
+        return Failure(QStringLiteral("串口 %1 无法打开：%2%3")
+                           .arg(device, Errors::serialPort(m_port->error()),
+                                Errors::serialPermissionAdvice()));
     return Failure(QStringLiteral("串口 %1 无法打开").arg(device));
 }

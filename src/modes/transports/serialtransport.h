@@ -40,12 +40,11 @@ private:
     Result<void> open(qsizetype candidate);
 
     // What differs between platforms, in a file of its own per platform: how a device is named
-    // to the system and looked up without opening it, how a port must be opened, what to do about
-    // a port one may not open, and whether the line has room for another command.
+    // to the system and looked up without opening it, how a port must be opened, and whether the
+    // line has room for another command.
     static QByteArray nativeName(const QString &device);
     static bool exists(const QByteArray &nativeName);
     static QIODevice::OpenMode openMode();
-    static QString permissionAdvice();
     bool lineHasRoom() const;
     // Hands the bytes to the line; what does not fit at once waits in the port. False when the
     // line failed.

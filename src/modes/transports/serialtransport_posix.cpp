@@ -30,11 +30,6 @@ QIODevice::OpenMode SerialTransport::openMode()
     return QIODevice::WriteOnly;
 }
 
-QString SerialTransport::permissionAdvice()
-{
-    return QStringLiteral("（普通用户须在 dialout 组中）");
-}
-
 // The tty driver signals room only while little is queued for the line. Waiting for that keeps a
 // slow line's backlog short and spares a write that finds no room at all, which the port would
 // report just like a lost device. A hung-up line is let through so that the write tells.

@@ -32,11 +32,6 @@ QIODevice::OpenMode SerialTransport::openMode()
     return QIODevice::ReadWrite;
 }
 
-QString SerialTransport::permissionAdvice()
-{
-    return {};
-}
-
 bool SerialTransport::lineHasRoom() const
 {
     return true;

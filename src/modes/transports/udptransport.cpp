@@ -1,5 +1,7 @@
 #include "udptransport.h"
 
+#include "errors.h"
+
 #include <QUdpSocket>
 
 UdpTransport::UdpTransport(QUdpSocket &socket)
@@ -16,7 +18,7 @@ Result<void> UdpTransport::bind(quint16 port)
     }
     const QAbstractSocket::SocketError error = bindShared(port);
     if (error != QAbstractSocket::UnknownSocketError)
-        return Failure(reason(error));
+        return Failure(Errors::socket(error));
     m_port = port;
     return {};
 }
@@ -39,7 +41,8 @@ Result<Delivery> UdpTransport::send(const QString &command)
     const qint64 written = m_socket.writeDatagram(bytes, m_destination, m_port);
     if (written == bytes.size())
         return Delivery::Sent;
-    return Failure(written < 0 ? reason(m_socket.error()) : QStringLiteral("只发出了部分数据"));
+    return Failure(written < 0 ? Errors::socket(m_socket.error())
+                               : QStringLiteral("只发出了部分数据"));
 }
 
 std::optional<quint16> UdpTransport::portFrom(const QString &typed)
@@ -70,35 +73,4 @@ std::optional<QHostAddress> UdpTransport::firstIPv4(const QList<QHostAddress> &a
             return QHostAddress(ipv4);
     }
     return std::nullopt;
-}
-
-QString UdpTransport::reason(QAbstractSocket::SocketError error)
-{
-    switch (error) {
-    case QAbstractSocket::AddressInUseError:
-        return QStringLiteral("端口已被占用");
-    case QAbstractSocket::SocketAccessError:
-        return QStringLiteral("没有使用该端口或地址的权限");
-    case QAbstractSocket::SocketAddressNotAvailableError:
-        return QStringLiteral("本机没有这个地址");
-    case QAbstractSocket::SocketResourceError:
-        return QStringLiteral("系统网络资源不足");
-    case QAbstractSocket::DatagramTooLargeError:
-        return QStringLiteral("数据太长，无法放进一个数据报");
-    case QAbstractSocket::ConnectionRefusedError:
-    case QAbstractSocket::RemoteHostClosedError:
-        return QStringLiteral("对方拒绝接收");
-    case QAbstractSocket::HostNotFoundError:
-        return QStringLiteral("找不到对方主机");
-    case QAbstractSocket::NetworkError:
-        return QStringLiteral("网络不通");
-    case QAbstractSocket::TemporaryError:
-        return QStringLiteral("网络暂时繁忙");
-    case QAbstractSocket::UnsupportedSocketOperationError:
-        return QStringLiteral("系统不支持此网络操作");
-    case QAbstractSocket::OperationError:
-        return QStringLiteral("套接字当前状态不允许此操作");
-    default:
-        return QStringLiteral("未知网络错误");
-    }
 }

@@ -37,9 +37,6 @@ public:
     // The first IPv4 address among `addresses`, the way a host name is taken.
     static std::optional<QHostAddress> firstIPv4(const QList<QHostAddress> &addresses);
 
-    // Short Chinese reason for a socket error; the user never sees the toolkit's English texts.
-    static QString reason(QAbstractSocket::SocketError error);
-
 private:
     // Binds the socket for sharing, the way the platform allows it (a file of its own per
     // platform); UnknownSocketError when it is bound.

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "result.h"
+
+#include <QAbstractSocket>
+#include <QSerialPort>
+#include <QString>
+
+// Short Chinese reasons for what the system reports as failed: users never see the toolkit's
+// English texts.
+namespace Errors {
+QString socket(QAbstractSocket::SocketError error);
+QString serialPort(QSerialPort::SerialPortError error);
+// What a user may do about a serial device that may not be opened, in brackets; empty where the
+// platform has no advice.
+QString serialPermissionAdvice();
+// A system error number as a socket call leaves it: errno, or a Windows socket error.
+QString system(int error);
+// Whether the connection a non-blocking socket is making has failed, and why.
+Result<void> connecting(qintptr socket);
+} // namespace Errors

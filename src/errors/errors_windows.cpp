@@ -1,0 +1,41 @@
+#include "errors.h"
+
+#include <winsock2.h>
+
+QString Errors::serialPermissionAdvice()
+{
+    return {};
+}
+
+QString Errors::system(int error)
+{
+    switch (error) {
+    case WSAECONNREFUSED:
+        return QStringLiteral("连接被拒绝");
+    case WSAETIMEDOUT:
+        return QStringLiteral("连接超时");
+    case WSAENETUNREACH:
+    case WSAENETDOWN:
+    case WSAEHOSTUNREACH:
+        return QStringLiteral("网络不可达");
+    case WSAECONNRESET:
+        return QStringLiteral("连接被重置");
+    case WSAECONNABORTED:
+        return QStringLiteral("连接被中止");
+    case WSAENOTCONN:
+        return QStringLiteral("无法建立连接");
+    }
+    return QStringLiteral("系统错误 %1").arg(error);
+}
+
+Result<void> Errors::connecting(qintptr socket)
+{
+    int error = 0;
+    int size = sizeof error;
+    if (getsockopt(SOCKET(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&error), &size) !=
+        0)
+        return Failure(system(WSAGetLastError()));
+    if (error)
+        return Failure(system(error));
+    return {};
+}

@@ -1,0 +1,23 @@
+#include "appliancestates.h"
+
+#include "commandbuilder.h"
+#include "commandsplitter.h"
+
+std::optional<ApplianceStates::State> ApplianceStates::keep(const QString &command)
+{
+    const auto parts = CommandSplitter::parts(command);
+    if (!parts)
+        return std::nullopt;
+    const QStringView suffix = parts->on ? CommandBuilder::OnSuffix : CommandBuilder::OffSuffix;
+    State state{parts->appliance.toString(), suffix.mid(1).toString()};
+    m_words.insert(state.appliance, state.word);
+    return state;
+}
+
+QList<ApplianceStates::State> ApplianceStates::all() const
+{
+    QList<State> states;
+    for (auto word = m_words.cbegin(); word != m_words.cend(); ++word)
+        states.append({word.key(), word.value()});
+    return states;
+}

@@ -1,0 +1,243 @@
+#include "mqttclient.h"
+
+#include "errors.h"
+#include "mqtttls.h"
+
+#include <QCryptographicHash>
+#include <QSocketNotifier>
+#include <QSysInfo>
+#include <cerrno>
+#include <mosquitto.h>
+
+namespace {
+constexpr int KeepAliveSeconds = 30;
+
+void initialiseLibraryOnce()
+{
+    static const int done = mosquitto_lib_init();
+    Q_UNUSED(done);
+}
+
+// Stable, so that a relay started again after a crash takes over its old connection at once
+// (whose will would otherwise mark it offline once the broker gives up on it); one per machine
+// and prefix; and 23 letters and digits, which every broker must accept.
+QByteArray clientIdFor(const QString &prefix)
+{
+    const QByteArray seed = (QSysInfo::machineHostName() + u'\n' + prefix).toUtf8();
+    return "morvane" + QCryptographicHash::hash(seed, QCryptographicHash::Sha256).toHex().left(16);
+}
+} // namespace
+
+MqttClient::MqttClient(const MqttSettings &settings, QObject *parent)
+    : QObject(parent)
+    , m_settings(settings)
+    , m_clientId(clientIdFor(settings.prefix))
+    , m_tls(std::make_unique<MqttTls>())
+{
+    initialiseLibraryOnce();
+    m_housekeeping.setInterval(1000);
+    connect(&m_housekeeping, &QTimer::timeout, this,
+            [this] { afterIo(mosquitto_loop_misc(m_client)); });
+}
+
+MqttClient::~MqttClient()
+{
+    close();
+}
+
+void MqttClient::setWill(const QString &topic, const QByteArray &payload)
+{
+    m_willTopic = topic;
+    m_will = payload;
+}
+
+Result<void> MqttClient::open(const QHostAddress &address)
+{
+    if (const Result<void> made = newClient(); !made) {
+        close();
+        return made;
+    }
+    errno = 0;
+    const int rc = mosquitto_connect_async(m_client, address.toString().toUtf8().constData(),
+                                           m_settings.port, KeepAliveSeconds);
+    const int error = errno;
+    if (rc != MOSQ_ERR_SUCCESS) {
+        // Reset before it was made, as Wine reports a port nobody listens on: refused.
+        const Failure failed(reason(rc == MOSQ_ERR_CONN_LOST ? MOSQ_ERR_CONN_REFUSED : rc, error));
+        close();
+        return failed;
+    }
+    watchSocket();
+    return {};
+}
+
+// A library client of its own for every attempt: one whose connection failed under a TLS
+// handshake cannot be reset otherwise.
+Result<void> MqttClient::newClient()
+{
+    m_accepted = false;
+    m_client = mosquitto_new(m_clientId.constData(), true, this);
+    if (!m_client)
+        return Failure(reason(MOSQ_ERR_NOMEM, 0));
+    mosquitto_int_option(m_client, MOSQ_OPT_TCP_NODELAY, 1);
+    mosquitto_will_set(m_client, m_willTopic.toUtf8().constData(), int(m_will.size()),
+                       m_will.constData(), 1, true);
+    if (!m_settings.user.isEmpty())
+        mosquitto_username_pw_set(
+            m_client, m_settings.user.toUtf8().constData(),
+            m_settings.password.isEmpty() ? nullptr : m_settings.password.toUtf8().constData());
+    mosquitto_connect_callback_set(m_client, [](mosquitto *, void *client, int code) {
+        auto *self = static_cast<MqttClient *>(client);
+        self->m_accepted = code == 0;
+        emit self->answered(code);
+    });
+    mosquitto_publish_callback_set(m_client, [](mosquitto *, void *client, int mid) {
+        emit static_cast<MqttClient *>(client)->acknowledged(mid);
+    });
+    mosquitto_message_callback_set(
+        m_client, [](mosquitto *, void *client, const mosquitto_message *message) {
+            emit static_cast<MqttClient *>(client)->messageArrived(
+                QByteArray(static_cast<const char *>(message->payload), message->payloadlen));
+        });
+    if (m_settings.tls)
+        return m_tls->prepare(m_client, m_settings.host, m_settings.caFile);
+    return {};
+}
+
+void MqttClient::close()
+{
+    for (QSocketNotifier *notifier : {m_reader, m_writer}) {
+        if (notifier) {
+            notifier->setEnabled(false);
+            notifier->deleteLater();
+        }
+    }
+    m_reader = m_writer = nullptr;
+    m_socket = -1;
+    m_housekeeping.stop();
+    if (m_client)
+        mosquitto_destroy(m_client);
+    m_client = nullptr;
+}
+
+void MqttClient::sendDisconnect()
+{
+    mosquitto_disconnect(m_client);
+}
+
+void MqttClient::watchSocket()
+{
+    m_socket = mosquitto_socket(m_client);
+    m_reader = new QSocketNotifier(qintptr(m_socket), QSocketNotifier::Read, this);
+    m_writer = new QSocketNotifier(qintptr(m_socket), QSocketNotifier::Write, this);
+    connect(m_reader, &QSocketNotifier::activated, this, &MqttClient::readable);
+    connect(m_writer, &QSocketNotifier::activated, this, &MqttClient::writable);
+    m_housekeeping.start();
+    updateWriter();
+}
+
+void MqttClient::readable()
+{
+    if (!socketUsable())
+        return;
+    errno = 0;
+    afterIo(mosquitto_loop_read(m_client, 1));
+}
+
+void MqttClient::writable()
+{
+    if (!socketUsable())
+        return;
+    errno = 0;
+    // The library moves a TLS handshake on only when reading.
+    afterIo(m_tls->handshaking(m_client) ? mosquitto_loop_read(m_client, 1)
+                                         : mosquitto_loop_write(m_client, 1));
+}
+
+// A connection that failed while it was being made ends here: the library would retry one that
+// failed beneath a TLS handshake for ever.
+bool MqttClient::socketUsable()
+{
+    if (!m_client)
+        return false;
+    if (m_accepted)
+        return true;
+    const Result<void> made = Errors::connecting(m_socket);
+    if (!made)
+        end(made.error());
+    return bool(made);
+}
+
+// After anything that may have queued output or closed the connection.
+void MqttClient::afterIo(int rc)
+{
+    const int error = errno;
+    if (!m_client)
+        return;
+    if (mosquitto_socket(m_client) == m_socket)
+        updateWriter();
+    else
+        end(reason(rc, error));
+}
+
+void MqttClient::updateWriter()
+{
+    if (m_writer)
+        m_writer->setEnabled(mosquitto_want_write(m_client) &&
+                             !m_tls->handshakeWaitsToRead(m_client));
+}
+
+void MqttClient::end(const QString &reason)
+{
+    close();
+    emit ended(reason);
+}
+
+// Why the library gave up, with the system's error number where it gives one.
+QString MqttClient::reason(int rc, int error) const
+{
+    switch (rc) {
+    case MOSQ_ERR_ERRNO:
+        return Errors::system(error);
+    case MOSQ_ERR_TLS:
+        return m_tls->failure();
+    case MOSQ_ERR_SUCCESS:
+    case MOSQ_ERR_CONN_LOST:
+        return QStringLiteral("服务器关闭了连接");
+    case MOSQ_ERR_CONN_REFUSED:
+        return QStringLiteral("连接被拒绝");
+    case MOSQ_ERR_KEEPALIVE:
+        return QStringLiteral("服务器无响应");
+    case MOSQ_ERR_NOMEM:
+        return QStringLiteral("内存不足");
+    }
+    return QStringLiteral("协议错误（代码 %1）").arg(rc);
+}
+
+// Topics are UTF-8 by the protocol.
+Result<int> MqttClient::publish(const QString &topic, const QByteArray &payload, bool retain)
+{
+    int mid = 0;
+    errno = 0;
+    const int rc = mosquitto_publish(m_client, &mid, topic.toUtf8().constData(),
+                                     int(payload.size()), payload.constData(), 1, retain);
+    if (rc != MOSQ_ERR_SUCCESS)
+        return Failure(reason(rc, errno));
+    return mid;
+}
+
+void MqttClient::publishFact(const QString &topic, const QByteArray &payload)
+{
+    mosquitto_publish(m_client, nullptr, topic.toUtf8().constData(), int(payload.size()),
+                      payload.constData(), 1, true);
+}
+
+void MqttClient::subscribe(const QString &topic)
+{
+    mosquitto_subscribe(m_client, nullptr, topic.toUtf8().constData(), 1);
+}
+
+void MqttClient::sendPublished()
+{
+    afterIo(MOSQ_ERR_SUCCESS);
+}
