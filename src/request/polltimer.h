@@ -41,9 +41,14 @@ signals:
 private:
     // The platform's clock, in a file of its own per platform: it emits timeout() once for
     // however many beats have passed since the last tick.
-    class Beat;
-    // Beats every `milliseconds` from now on, or never for 0.
-    void beat(int milliseconds);
+    class Beat {
+    public:
+        virtual ~Beat() = default;
+        // Beats every `milliseconds` from now on, or never for 0.
+        virtual void set(int milliseconds) = 0;
+    };
+    class PlatformBeat;
+    static std::unique_ptr<Beat> platformBeat(PollTimer *owner);
 
     int m_interval = 1;
     int m_restInterval = RestInterval;

@@ -7,9 +7,9 @@
 
 // A timerfd on the monotonic clock: the event loop waits for it to become readable, and reading it
 // collects every expiration since the last read at once.
-class PollTimer::Beat {
+class PollTimer::PlatformBeat final : public PollTimer::Beat {
 public:
-    explicit Beat(PollTimer *owner)
+    explicit PlatformBeat(PollTimer *owner)
         : m_fd(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC))
         , m_notifier(m_fd, QSocketNotifier::Read)
     {
@@ -20,7 +20,7 @@ public:
                 emit owner->timeout();
         });
     }
-    ~Beat()
+    ~PlatformBeat() override
     {
         m_notifier.setEnabled(false);
         ::close(m_fd);
@@ -28,15 +28,18 @@ public:
 
     // Every timer beats on whole periods of the monotonic clock, so two windows polling at once
     // wake the thread once per period between them, not twice.
-    void set(int milliseconds)
+    void set(int milliseconds) override
     {
         itimerspec beat{};
         if (milliseconds > 0) {
-            const long period = milliseconds * 1000000L;
+            // In 64 bits: a minute of nanoseconds does not fit the 32-bit long of armhf.
+            constexpr qint64 Second = 1000000000;
+            const qint64 period = milliseconds * qint64(1000000);
             timespec now;
             ::clock_gettime(CLOCK_MONOTONIC, &now);
-            const long next = (now.tv_nsec / period + 1) * period;
-            beat = {{0, period}, {now.tv_sec + next / 1000000000L, next % 1000000000L}};
+            const qint64 next = ((now.tv_sec * Second + now.tv_nsec) / period + 1) * period;
+            beat = {{time_t(period / Second), long(period % Second)},
+                    {time_t(next / Second), long(next % Second)}};
         }
         ::timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &beat, nullptr);
         m_notifier.setEnabled(milliseconds > 0);
@@ -47,15 +50,7 @@ private:
     QSocketNotifier m_notifier;
 };
 
-PollTimer::PollTimer(QObject *parent)
-    : QObject(parent)
-    , m_beat(std::make_unique<Beat>(this))
+std::unique_ptr<PollTimer::Beat> PollTimer::platformBeat(PollTimer *owner)
 {
-}
-
-PollTimer::~PollTimer() = default;
-
-void PollTimer::beat(int milliseconds)
-{
-    m_beat->set(milliseconds);
+    return std::make_unique<PlatformBeat>(owner);
 }

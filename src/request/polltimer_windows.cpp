@@ -11,9 +11,9 @@
 // timer tick, 15.6 ms unless a program asks for more; the timer asks for 1 ms only while it beats
 // faster than that and is not resting, so a resting or stopped window leaves the machine's tick
 // alone.
-class PollTimer::Beat {
+class PollTimer::PlatformBeat final : public PollTimer::Beat {
 public:
-    explicit Beat(PollTimer *owner)
+    explicit PlatformBeat(PollTimer *owner)
         : m_owner(owner)
         , m_timer(::CreateWaitableTimerW(nullptr, FALSE, nullptr))
         , m_notifier(m_timer)
@@ -22,13 +22,13 @@ public:
         QObject::connect(&m_notifier, &QWinEventNotifier::activated, owner,
                          [owner] { emit owner->timeout(); });
     }
-    ~Beat()
+    ~PlatformBeat() override
     {
         set(0);
         ::CloseHandle(m_timer);
     }
 
-    void set(int milliseconds)
+    void set(int milliseconds) override
     {
         const bool fine = milliseconds > 0 && milliseconds < 16 && !m_owner->isResting();
         if (fine != m_fine) {
@@ -55,15 +55,7 @@ private:
     bool m_fine = false;
 };
 
-PollTimer::PollTimer(QObject *parent)
-    : QObject(parent)
-    , m_beat(std::make_unique<Beat>(this))
+std::unique_ptr<PollTimer::Beat> PollTimer::platformBeat(PollTimer *owner)
 {
-}
-
-PollTimer::~PollTimer() = default;
-
-void PollTimer::beat(int milliseconds)
-{
-    m_beat->set(milliseconds);
+    return std::make_unique<PlatformBeat>(owner);
 }
