@@ -5,6 +5,7 @@
 #include "outputs.h"
 #include "poller.h"
 #include "polltimer.h"
+#include "secretfile.h"
 
 #include <QFileInfo>
 #include <QStringDecoder>
@@ -66,6 +67,9 @@ bool Relay::start()
                                             .arg(m_options.interval)
                                       : QStringLiteral("只收 MQTT 上的请求");
     m_log.event(QStringLiteral("已启动：%1；输出 %2").arg(requests, outputsLine()));
+    if (!m_options.passwordKeptIn.isEmpty() && isReadableByOthers(m_options.passwordKeptIn))
+        m_log.failure(QStringLiteral("MQTT 密码所在的文件 %1 其他用户也能读取（chmod o-r %1）")
+                          .arg(m_options.passwordKeptIn));
     if (m_mqtt && !MqttSettings::hasTls())
         m_log.event(QStringLiteral("本版本不支持 TLS：MQTT 只能以 mqtt:// 连接，不加密"));
     if (m_mqtt)

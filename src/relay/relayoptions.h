@@ -27,6 +27,9 @@ struct RelayOptions {
     int interval = 1;
     bool quiet = false;
     std::optional<MqttSettings> mqtt;
+    // The file the MQTT password was read from (the settings file or the password file); empty
+    // without a password.
+    QString passwordKeptIn;
 };
 
 // The outcome of reading the command line: options to run with, or a text to print (the help,

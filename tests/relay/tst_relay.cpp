@@ -30,11 +30,14 @@ QString summary(const RelayOptions &options)
     for (const UdpDestination &destination : options.udp)
         udp << QStringLiteral("%1:%2").arg(destination.host).arg(destination.port);
     const bool gbk = options.mqtt && options.mqtt->encoding == MqttSettings::Encoding::Gbk;
-    return QStringLiteral("udp %1; serial %2 at %3; every %4 ms%5%6")
+    const QString password = options.mqtt && !options.mqtt->password.isEmpty()
+                                 ? QStringLiteral("; password «%1»").arg(options.mqtt->password)
+                                 : QString();
+    return QStringLiteral("udp %1; serial %2 at %3; every %4 ms%5%6%7")
         .arg(udp.join(u' '), options.serialDevices.join(u' '))
         .arg(options.baudRate)
         .arg(options.interval)
-        .arg(options.quiet ? u"; quiet" : u"", gbk ? u"; in GBK" : u"");
+        .arg(options.quiet ? u"; quiet" : u"", gbk ? u"; in GBK" : u"", password);
 }
 } // namespace
 
@@ -86,6 +89,24 @@ private slots:
         QTest::newRow("config bad quiet")
             << QStringList{} << QByteArray("udp=h:5\nquiet=maybe\n") << u"2 quiet=“maybe”无效"_qs;
 
+        const QStringList broker = {"--mqtt", "mqtt://h"};
+        QTest::newRow("password in a file")
+            << broker + QStringList{"--mqtt-password-file", "PASSWORD"} << none
+            << u"0 udp ; serial  at 9600; every 1 ms; password «s3cret;x, \"y\" \\z =#w »"_qs;
+        QTest::newRow("password in the settings, as written")
+            << QStringList{} << QByteArray("mqtt=mqtt://h\nmqtt_password = s3cret;x, y\n")
+            << u"0 udp ; serial  at 9600; every 1 ms; password «s3cret;x, y»"_qs;
+        QTest::newRow("password twice")
+            << QStringList{"--mqtt-password-file", "PASSWORD"}
+            << QByteArray("mqtt=mqtt://h\nmqtt_password=p\n")
+            << u"2 中的 mqtt_password 与 --mqtt-password-file 只能给一个"_qs;
+        QTest::newRow("password file missing")
+            << broker + QStringList{"--mqtt-password-file", "/no/such"} << none
+            << u"2 --mqtt-password-file“/no/such”无效：文件不存在或无法读取"_qs;
+        QTest::newRow("password file without a broker")
+            << QStringList{"--udp", "h:5", "--mqtt-password-file", "PASSWORD"} << none
+            << u"2 --mqtt-password-file 只能与 --mqtt 同用"_qs;
+
         QTest::newRow("both outputs")
             << QStringList{"--serial", "auto", "--baud", "115200", "--udp", "１２７.0.0.1:８８"}
             << none
@@ -103,6 +124,8 @@ private slots:
         QFETCH(QByteArray, config);
         QFETCH(QString, outcome);
         QTemporaryDir dir;
+        QVERIFY(writeFile(dir.filePath(u"password"_qs), "s3cret;x, \"y\" \\z =#w \r\nnot this\n"));
+        arguments.replaceInStrings(u"PASSWORD"_qs, dir.filePath(u"password"_qs));
         if (!config.isEmpty()) {
             QVERIFY(writeFile(dir.filePath(u"relay.conf"_qs), config));
             arguments << u"--config"_qs << dir.filePath(u"relay.conf"_qs);
@@ -114,6 +137,41 @@ private slots:
                                              got.contains(outcome.sliced(2))),
                  qPrintable(got));
         QVERIFY(!line.text.contains(u'\n'));
+    }
+
+    void warnsOfAPasswordOthersCanRead_data()
+    {
+        QTest::addColumn<QString>("holder");
+        QTest::addColumn<int>("permissions");
+        QTest::addColumn<bool>("warned");
+        const int others = int(QFile::ReadOther);
+        const int owner = int(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+        QTest::newRow("settings file, others read") << u"relay.conf"_qs << owner + others << true;
+        QTest::newRow("settings file, private") << u"relay.conf"_qs << owner << false;
+        QTest::newRow("password file, others read") << u"password"_qs << owner + others << true;
+        QTest::newRow("password file, private") << u"password"_qs << owner << false;
+    }
+    // Said once, at the start, and the relay goes on.
+    void warnsOfAPasswordOthersCanRead()
+    {
+        QFETCH(QString, holder);
+        QFETCH(int, permissions);
+        QFETCH(bool, warned);
+        QTemporaryDir dir;
+        const QString config = dir.filePath(u"relay.conf"_qs);
+        const QString password = dir.filePath(u"password"_qs);
+        const bool inFile = holder == u"password";
+        QVERIFY(writeFile(config, inFile ? QByteArray("mqtt_password_file=") + password.toUtf8()
+                                         : QByteArray("mqtt_password=p")));
+        QVERIFY(writeFile(password, "p\n"));
+        QVERIFY(QFile::setPermissions(inFile ? password : config, QFile::Permissions(permissions)));
+        RelayUnderTest relay({u"--config"_qs, config, u"--request"_qs, u"none"_qs, u"--mqtt"_qs,
+                              u"mqtt://127.0.0.1:1"_qs});
+        QVERIFY(relay.relay && relay.relay->start());
+        const QString warning = QStringLiteral("MQTT 密码所在的文件 %1 其他用户也能读取")
+                                    .arg(inFile ? password : config);
+        QCOMPARE(relay.lines.filter(u"其他用户也能读取"_qs).size(), int(warned));
+        QCOMPARE(relay.lines.filter(warning).size(), int(warned));
     }
 
     // Every tick's command goes to each destination, two of them sharing port P; the log tells
