@@ -23,6 +23,10 @@ const char Notes[] =
 只接收 MQTT 主题 <前缀>/request 上的请求。
 At least one output is required; with --mqtt, --request none reads no request file.
 
+SIGHUP（systemctl reload morvane-relay）让它重新读取配置文件，未改动的输出照常工作；在 Windows
+上不需要：改了配置文件，重新启动它即可。
+SIGHUP reads the config file again, keeping what did not change; on Windows, restart it instead.
+
 例如 Examples:
   morvane-relay --udp 127.0.0.1:8888
   morvane-relay --serial auto --udp 192.168.1.20:8888
@@ -240,4 +244,13 @@ CommandLine readCommandLine(const QStringList &arguments, const QString &default
     if (!options)
         return misused(options.error());
     return {*options, {}, Ended};
+}
+
+Result<RelayOptions> rereadCommandLine(const QStringList &arguments,
+                                       const QString &defaultRequestFile)
+{
+    const Result<OptionValues> given = relayOptionTable(defaultRequestFile).read(arguments);
+    if (!given)
+        return Failure(given.error());
+    return relayOptions(*given, defaultRequestFile);
 }

@@ -43,3 +43,7 @@ struct CommandLine {
 // `arguments` as QCoreApplication::arguments() gives them; `defaultRequestFile` is where the
 // request file is unless one is given.
 CommandLine readCommandLine(const QStringList &arguments, const QString &defaultRequestFile);
+// The same command line read again, its settings file and password file anew, for a reload; or
+// why they cannot be used.
+Result<RelayOptions> rereadCommandLine(const QStringList &arguments,
+                                       const QString &defaultRequestFile);
