@@ -167,9 +167,12 @@ void Relay::reload(const RelayOptions &options)
         replaceSerial(options);
     if (!sameBroker(m_options, options))
         replaceBroker(options.mqtt);
+    // The timer takes a new interval at its next start.
+    m_timer->setInterval(options.interval);
     if (options.requestFile != m_options.requestFile)
         replacePoller(options.requestFile);
-    m_timer->setInterval(options.interval);
+    else if (options.interval != m_options.interval && m_poller)
+        m_timer->start();
     m_options = options;
 }
 

@@ -1,4 +1,5 @@
 #include "relay.h"
+#include "relaychanges.h"
 #include "serialtransport.h"
 #include "support.h"
 #include "udplistener.h"
@@ -172,6 +173,45 @@ private slots:
                                     .arg(inFile ? password : config);
         QCOMPARE(relay.lines.filter(u"其他用户也能读取"_qs).size(), int(warned));
         QCOMPARE(relay.lines.filter(warning).size(), int(warned));
+    }
+
+    void reloadTellsWhatChanged_data()
+    {
+        QTest::addColumn<QStringList>("before");
+        QTest::addColumn<QStringList>("after");
+        QTest::addColumn<QString>("changes");
+        const QStringList udp = {"--udp", "a:1", "--udp", "b:2"};
+        QTest::newRow("nothing") << udp << QStringList{"--udp", "b:2", "--udp", "a:1"} << QString();
+        QTest::newRow("a destination for another")
+            << udp << QStringList{"--udp", "b:2", "--udp", "c:1", "--interval", "5"}
+            << u"每 5 毫秒查看一次；去掉 UDP a:1（本机端口 1）；加上 UDP c:1（本机端口 1）"_qs;
+        QTest::newRow("the serial line's baud rate")
+            << QStringList{"--serial", "/dev/x"}
+            << QStringList{"--serial", "/dev/x", "--baud", "300"}
+            << u"串口 /dev/x（9600 波特 8N1） 改为 串口 /dev/x（300 波特 8N1）"_qs;
+        QTest::newRow("a broker added, quiet")
+            << udp << udp + QStringList{"--mqtt", "mqtt://h/p", "--quiet"}
+            << u"加上 MQTT mqtt://h:1883（主题前缀 p）；只记录失败"_qs;
+        QTest::newRow("the broker's encoding")
+            << QStringList{"--mqtt", "mqtt://h"}
+            << QStringList{"--mqtt", "mqtt://h", "--mqtt-encoding", "gbk"}
+            << u"MQTT 的用户、密码或编码改了，重新连接"_qs;
+        QTest::newRow("the broker and the request file gone")
+            << QStringList{"--mqtt", "mqtt://h", "--udp", "a:1", "--request", "/tmp/api.txt"}
+            << QStringList{"--udp", "a:1"}
+            << u"请求文件改为 /srv/api.txt；去掉 MQTT mqtt://h:1883（主题前缀 morvane）"_qs;
+    }
+    void reloadTellsWhatChanged()
+    {
+        QFETCH(QStringList, before);
+        QFETCH(QStringList, after);
+        QFETCH(QString, changes);
+        const auto options = [](const QStringList &arguments) {
+            return *readCommandLine(QStringList{u"morvane-relay"_qs} + arguments,
+                                    u"/srv/api.txt"_qs)
+                        .options;
+        };
+        QCOMPARE(::changes(options(before), options(after)).join(u"；"_qs), changes);
     }
 
     // Every tick's command goes to each destination, two of them sharing port P; the log tells
