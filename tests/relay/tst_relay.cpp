@@ -155,6 +155,9 @@ private slots:
     // Said once, at the start, and the relay goes on.
     void warnsOfAPasswordOthersCanRead()
     {
+#ifdef Q_OS_WIN
+        QSKIP("Windows keeps a file's readers in its access list, which setPermissions leaves");
+#endif
         QFETCH(QString, holder);
         QFETCH(int, permissions);
         QFETCH(bool, warned);
