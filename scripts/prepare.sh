@@ -7,7 +7,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-serialport-dev qt6-5compat-dev
     libqt6svg6 qt6-qpa-plugins
-    libmosquitto-dev libssl-dev mosquitto mosquitto-clients openssl
+    libmosquitto-dev libssl-dev mosquitto mosquitto-clients openssl libinih-dev
     fonts-wqy-microhei
     xvfb xauth stress-ng
     dpkg-dev file desktop-file-utils systemd

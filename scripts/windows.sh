@@ -32,7 +32,11 @@ unpack "Qt for Windows" "${MORVANE_WINDOWS_QT:-$top/../shared/windows/qt6-mingw-
 unpack "libmosquitto for Windows" \
     "${MORVANE_WINDOWS_MOSQUITTO:-$top/../shared/windows/mosquitto-mingw-2.0.11.tar.xz}" \
     mosquitto-mingw
+unpack "inih for Windows" "${MORVANE_WINDOWS_INIH:-$top/../shared/windows/inih-mingw-r55.tar.xz}" \
+    inih-mingw
 qt=$top/.windows/qt6-mingw
+# pkg-config finds inih for Windows there, never the Linux one.
+export PKG_CONFIG_LIBDIR=$top/.windows/inih-mingw/lib/pkgconfig
 
 build build-windows -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" \
     -Dmosquitto_DIR="$top/.windows/mosquitto-mingw/lib/cmake/mosquitto"

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
 #include <cstdio>
 
@@ -22,11 +23,19 @@ void writeText(std::FILE *stream, const QString &text);
 
 // While it lives, Ctrl-C and SIGTERM (on Windows Ctrl-C, Ctrl-Break and closing the console
 // window) end the event loop instead of the process, so that the program can finish its work and
-// release its ports and devices first. Make it at the start of main() and let it go at the end.
-class QuitOnSignals {
+// release its ports and devices first. SIGPIPE is ignored: a closed standard error or socket fails
+// the write instead of ending the program. Make it at the start of main() and let it go at the end.
+class QuitOnSignals : public QObject {
+    Q_OBJECT
+
 public:
     explicit QuitOnSignals(QCoreApplication &app);
-    ~QuitOnSignals();
-    QuitOnSignals(const QuitOnSignals &) = delete;
-    QuitOnSignals &operator=(const QuitOnSignals &) = delete;
+    ~QuitOnSignals() override;
+
+    // From now on SIGHUP emits reloadAsked() instead of ending the program. Windows has no such
+    // signal: there nothing happens.
+    void reloadOnHangUp();
+
+signals:
+    void reloadAsked();
 };

@@ -22,26 +22,44 @@ void writeText(std::FILE *stream, const QString &text)
 namespace {
 int signalPair[2] = {-1, -1};
 
-void onSignal(int)
+void onSignal(int number)
 {
-    const char signalled = 1;
+    const char signalled = char(number);
     [[maybe_unused]] const auto written = ::write(signalPair[1], &signalled, 1);
 }
-} // namespace
 
-// The handler only writes a byte; the event loop reads it and quits.
-QuitOnSignals::QuitOnSignals(QCoreApplication &app)
+void handle(int number)
 {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPair) != 0)
-        return;
-    auto *notifier = new QSocketNotifier(signalPair[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
     struct sigaction action = {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(number, &action, nullptr);
+}
+} // namespace
+
+// The handler only writes the signal's number; the event loop reads it and acts.
+QuitOnSignals::QuitOnSignals(QCoreApplication &app)
+{
+    ::signal(SIGPIPE, SIG_IGN);
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPair) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(signalPair[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this, &app] {
+        char number = 0;
+        if (::read(signalPair[0], &number, 1) == 1 && number == SIGHUP)
+            emit reloadAsked();
+        else
+            app.quit();
+    });
+    handle(SIGINT);
+    handle(SIGTERM);
 }
 
 QuitOnSignals::~QuitOnSignals() = default;
+
+void QuitOnSignals::reloadOnHangUp()
+{
+    if (signalPair[0] >= 0)
+        handle(SIGHUP);
+}

@@ -44,3 +44,7 @@ QuitOnSignals::~QuitOnSignals()
 {
     ::SetEvent(finished);
 }
+
+void QuitOnSignals::reloadOnHangUp()
+{
+}

@@ -121,9 +121,7 @@ Result<OptionValues> OptionTable::checked(const OptionValues &given) const
         for (Given value : values) {
             const Result<QVariant> meaning = row.meaning(value.text);
             if (!meaning && row.isSecret())
-                return Failure(QStringLiteral("%1：%2").arg(
-                    value.where.endsWith(u'=') ? value.where.chopped(1) : value.where,
-                    meaning.error()));
+                return Failure(QStringLiteral("%1：%2").arg(value.option(), meaning.error()));
             if (!meaning)
                 return Failure(value.invalid(meaning.error()));
             value.value = *meaning;

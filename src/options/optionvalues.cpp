@@ -10,6 +10,11 @@ QString Given::typed() const
     return where + (where.endsWith(u'=') ? QString() : QStringLiteral(" ")) + text;
 }
 
+QString Given::option() const
+{
+    return where.endsWith(u'=') ? where.chopped(1) : where;
+}
+
 OptionValues OptionValues::replacedBy(const OptionValues &over) const
 {
     OptionValues values = *this;

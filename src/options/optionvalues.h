@@ -16,6 +16,8 @@ struct Given {
     QString invalid(const QString &why) const;
     // As typed: "--request none", or "配置文件“…”中的 request=none".
     QString typed() const;
+    // Where, without the value: "--udp", or "配置文件“…”中的 udp".
+    QString option() const;
 };
 
 // The values given for a program's options, under the options' long names, in the order given.

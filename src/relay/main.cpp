@@ -13,18 +13,27 @@ int main(int argc, char *argv[])
     // api.txt beside the program, as for the server; installed, that is a link to where requests
     // are written, and the relay reads and watches that file itself.
     const QFileInfo beside(QCoreApplication::applicationDirPath() + QStringLiteral("/api.txt"));
-    const CommandLine commandLine = readCommandLine(
-        app.arguments(), beside.isSymLink() ? beside.symLinkTarget() : beside.filePath());
+    const QString requestFile = beside.isSymLink() ? beside.symLinkTarget() : beside.filePath();
+    const CommandLine commandLine = readCommandLine(app.arguments(), requestFile);
     if (!commandLine.options) {
         writeText(commandLine.exitCode == Ended ? stdout : stderr, commandLine.text + u'\n');
         return commandLine.exitCode;
     }
 
-    const QuitOnSignals quitOnSignals(app);
+    QuitOnSignals quitOnSignals(app);
     RelayLog log(commandLine.options->quiet);
     Relay relay(*commandLine.options, log);
     if (!relay.start())
         return Failed;
+    // The command line is read again with the settings file; what it gives still wins.
+    QObject::connect(&quitOnSignals, &QuitOnSignals::reloadAsked, &relay, [&] {
+        const Result<RelayOptions> options = rereadCommandLine(app.arguments(), requestFile);
+        if (options)
+            relay.reload(*options);
+        else
+            log.failure(QStringLiteral("设置未重新读取，仍按原来的运行：%1").arg(options.error()));
+    });
+    quitOnSignals.reloadOnHangUp();
     app.exec();
     // Leaving the broker takes a moment: its `offline`, then a clean goodbye.
     QEventLoop leaving;

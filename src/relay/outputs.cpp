@@ -1,6 +1,7 @@
 #include "outputs.h"
 
 #include <QUdpSocket>
+#include <algorithm>
 
 namespace {
 constexpr int LookUpAgainMs = 30000;
@@ -61,6 +62,11 @@ Result<Delivery> Outputs::send(const QString &command)
             outcome = delivered;
     }
     return outcome;
+}
+
+void Outputs::remove(Output *output)
+{
+    m_outputs.erase(std::remove(m_outputs.begin(), m_outputs.end(), output), m_outputs.end());
 }
 
 void Outputs::deliver(const QString &command)

@@ -49,6 +49,7 @@ private:
 class Outputs : public Transport {
 public:
     void add(Output *output) { m_outputs.push_back(output); }
+    void remove(Output *output);
 
     // An empty command goes nowhere. Failed when an output refused the command, with the first
     // one's reason; otherwise Busy when an output skipped it.
@@ -75,6 +76,7 @@ public:
     Result<void> start();
 
     QString name() const override;
+    const UdpDestination &destination() const { return m_destination; }
 
 private:
     Result<Delivery> send(const QString &command) override;

@@ -5,10 +5,13 @@
 #include "outputs.h"
 #include "poller.h"
 #include "polltimer.h"
+#include "relaychanges.h"
+#include "secretfile.h"
 
 #include <QFileInfo>
 #include <QStringDecoder>
 #include <QUdpSocket>
+#include <algorithm>
 
 namespace {
 constexpr int RestingBeatMs = 100;
@@ -21,33 +24,16 @@ Relay::Relay(const RelayOptions &options, RelayLog &log, QObject *parent)
     , m_timer(new PollTimer(this))
     , m_unreadable(log)
 {
-    for (const UdpDestination &destination : options.udp) {
-        QUdpSocket *&socket = m_sockets[destination.port];
-        if (!socket)
-            socket = new QUdpSocket(this);
-        m_udp.push_back(new UdpOutput(destination, *socket, log, this));
-        m_outputs.add(m_udp.back());
-    }
-    if (!options.serialDevices.isEmpty())
-        m_outputs.add(new SerialOutput(options, log, this));
-    if (options.mqtt) {
-        m_mqtt = new MqttLink(*options.mqtt, this);
-        connect(m_mqtt, &MqttLink::requestArrived, this, &Relay::requestArrived);
-        connect(m_mqtt, &MqttLink::event, this, [this](const QString &line, bool failure) {
-            failure ? m_log.failure(line) : m_log.event(line);
-        });
-        connect(m_mqtt, &MqttLink::stopped, this, &Relay::stopped);
-    }
+    for (const UdpDestination &destination : options.udp)
+        addUdp(destination);
+    replaceSerial(options);
+    replaceBroker(options.mqtt);
     m_timer->setInterval(options.interval);
     // With no request the relay looks ten times a second, not a hundred: the directory watch wakes
     // it at once for a file made on this machine, and an always-on box should not wake for nothing.
     // Only a file put on a network share from another machine waits up to 100 ms.
     m_timer->setRestInterval(RestingBeatMs);
-    if (!options.requestFile.isEmpty()) {
-        const QFileInfo file(options.requestFile);
-        m_poller.reset(new Poller(file.absolutePath(), m_outputs, m_timer, file.fileName()));
-        connect(m_poller.get(), &Poller::polled, this, &Relay::polled);
-    }
+    replacePoller(options.requestFile);
 }
 
 Relay::~Relay() = default;
@@ -66,10 +52,14 @@ bool Relay::start()
                                             .arg(m_options.interval)
                                       : QStringLiteral("只收 MQTT 上的请求");
     m_log.event(QStringLiteral("已启动：%1；输出 %2").arg(requests, outputsLine()));
+    if (!m_options.passwordKeptIn.isEmpty() && isReadableByOthers(m_options.passwordKeptIn))
+        m_log.failure(QStringLiteral("MQTT 密码所在的文件 %1 其他用户也能读取（chmod o-r %1）")
+                          .arg(m_options.passwordKeptIn));
     if (m_mqtt && !MqttSettings::hasTls())
         m_log.event(QStringLiteral("本版本不支持 TLS：MQTT 只能以 mqtt:// 连接，不加密"));
     if (m_mqtt)
         m_mqtt->start();
+    m_started = true;
     if (m_poller)
         m_timer->start();
     return true;
@@ -113,22 +103,9 @@ QString Relay::outputsLine() const
 {
     QStringList outputs;
     for (const UdpDestination &destination : m_options.udp)
-        outputs << QStringLiteral("UDP %1:%2（本机端口 %2）")
-                       .arg(destination.host)
-                       .arg(destination.port);
-    if (m_options.serialAuto)
-        outputs << QStringLiteral("串口 %1 中第一个存在的（%2 波特 8N1）")
-                       .arg(m_options.serialDevices.join(QStringLiteral("、")))
-                       .arg(m_options.baudRate);
-    else if (!m_options.serialDevices.isEmpty())
-        outputs << QStringLiteral("串口 %1（%2 波特 8N1）")
-                       .arg(m_options.serialDevices.first())
-                       .arg(m_options.baudRate);
-    if (m_options.mqtt)
-        outputs << QStringLiteral("MQTT %1%2:%3（主题前缀 %4）")
-                       .arg(m_options.mqtt->tls ? u"mqtts://" : u"mqtt://", m_options.mqtt->host)
-                       .arg(m_options.mqtt->port)
-                       .arg(m_options.mqtt->prefix);
+        outputs << udpLine(destination);
+    outputs << serialLine(m_options) << brokerLine(m_options);
+    outputs.removeAll(QString());
     return outputs.join(QStringLiteral("、"));
 }
 
@@ -173,6 +150,133 @@ void Relay::noteRequest(const PollEvent &event)
                               .arg(request)
                         : QStringLiteral("命令改为“%1”（请求“%2”）").arg(command, request));
     }
+    m_command = command;
     if (m_mqtt)
         m_mqtt->publishCommand(command);
+}
+
+void Relay::reload(const RelayOptions &options)
+{
+    const QStringList changed = changes(m_options, options);
+    m_log.setQuiet(options.quiet);
+    m_log.event(QStringLiteral("已重新读取设置：%1")
+                    .arg(changed.isEmpty() ? QStringLiteral("没有改动")
+                                           : changed.join(QStringLiteral("；"))));
+    reloadUdp(options.udp);
+    if (!sameSerialLine(m_options, options))
+        replaceSerial(options);
+    if (!sameBroker(m_options, options))
+        replaceBroker(options.mqtt);
+    // The timer takes a new interval at its next start.
+    m_timer->setInterval(options.interval);
+    if (options.requestFile != m_options.requestFile)
+        replacePoller(options.requestFile);
+    else if (options.interval != m_options.interval && m_poller)
+        m_timer->start();
+    m_options = options;
+}
+
+UdpOutput *Relay::addUdp(const UdpDestination &destination)
+{
+    QUdpSocket *&socket = m_sockets[destination.port];
+    if (!socket)
+        socket = new QUdpSocket(this);
+    m_udp.push_back(new UdpOutput(destination, *socket, m_log, this));
+    m_outputs.add(m_udp.back());
+    return m_udp.back();
+}
+
+// A destination that stays keeps its output and its socket; a socket no destination uses any more
+// is let go, freeing its port.
+void Relay::reloadUdp(const QList<UdpDestination> &destinations)
+{
+    for (auto output = m_udp.begin(); output != m_udp.end();) {
+        if (destinations.contains((*output)->destination())) {
+            ++output;
+            continue;
+        }
+        m_outputs.remove(*output);
+        delete *output;
+        output = m_udp.erase(output);
+    }
+    for (auto socket = m_sockets.begin(); socket != m_sockets.end();) {
+        const bool used = std::any_of(m_udp.begin(), m_udp.end(), [&](const UdpOutput *output) {
+            return output->destination().port == socket->first;
+        });
+        if (used) {
+            ++socket;
+            continue;
+        }
+        delete socket->second;
+        socket = m_sockets.erase(socket);
+    }
+    for (const UdpDestination &destination : destinations) {
+        if (m_options.udp.contains(destination))
+            continue;
+        UdpOutput *output = addUdp(destination);
+        if (const Result<void> started = output->start(); !started) {
+            m_log.failure(
+                QStringLiteral("%1：本机端口无法使用（%2）").arg(output->name(), started.error()));
+            m_outputs.remove(output);
+            m_udp.pop_back();
+            delete output;
+        }
+    }
+}
+
+void Relay::replaceSerial(const RelayOptions &options)
+{
+    if (m_serial) {
+        m_outputs.remove(m_serial);
+        delete m_serial;
+        m_serial = nullptr;
+    }
+    if (options.serialDevices.isEmpty())
+        return;
+    m_serial = new SerialOutput(options, m_log, this);
+    m_outputs.add(m_serial);
+}
+
+// A link that goes first says goodbye to its broker; the new one, which may have the same client
+// id, connects only then.
+void Relay::replaceBroker(const std::optional<MqttSettings> &settings)
+{
+    MqttLink *old = m_mqtt;
+    m_mqtt = nullptr;
+    if (settings) {
+        m_mqtt = new MqttLink(*settings, this);
+        connect(m_mqtt, &MqttLink::requestArrived, this, &Relay::requestArrived);
+        connect(m_mqtt, &MqttLink::event, this, [this](const QString &line, bool failure) {
+            failure ? m_log.failure(line) : m_log.event(line);
+        });
+        connect(m_mqtt, &MqttLink::stopped, this, &Relay::stopped);
+        if (m_serving)
+            m_mqtt->publishCommand(m_command);
+    }
+    if (!old)
+        return;
+    disconnect(old, &MqttLink::requestArrived, this, nullptr);
+    disconnect(old, &MqttLink::stopped, this, nullptr);
+    connect(old, &MqttLink::stopped, this, [this, old, link = m_mqtt] {
+        old->deleteLater();
+        if (link && link == m_mqtt)
+            link->start();
+    });
+    old->stop();
+}
+
+// Another request file is another request: the one served before is let go without a word.
+void Relay::replacePoller(const QString &requestFile)
+{
+    m_serving = false;
+    m_poller.reset();
+    if (requestFile.isEmpty()) {
+        m_timer->stop();
+        return;
+    }
+    const QFileInfo file(requestFile);
+    m_poller.reset(new Poller(file.absolutePath(), m_outputs, m_timer, file.fileName()));
+    connect(m_poller.get(), &Poller::polled, this, &Relay::polled);
+    if (m_started)
+        m_timer->start();
 }

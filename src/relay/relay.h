@@ -33,6 +33,10 @@ public:
     // Leaves the broker cleanly, where there is one; stopped() follows, at once without one.
     void stop();
 
+    // Goes on with `options`, keeping what did not change: a UDP destination's socket and port,
+    // the serial port, the broker link. One line of the log tells what changed.
+    void reload(const RelayOptions &options);
+
     // A request that came over MQTT: its command goes out once to every output.
     void requestArrived(const QByteArray &payload);
 
@@ -43,8 +47,13 @@ private:
     void polled(const PollEvent &event);
     void noteRequest(const PollEvent &event);
     QString outputsLine() const;
+    UdpOutput *addUdp(const UdpDestination &destination);
+    void reloadUdp(const QList<UdpDestination> &destinations);
+    void replaceSerial(const RelayOptions &options);
+    void replaceBroker(const std::optional<MqttSettings> &settings);
+    void replacePoller(const QString &requestFile);
 
-    const RelayOptions m_options;
+    RelayOptions m_options;
     RelayLog &m_log;
     std::map<quint16, QUdpSocket *> m_sockets;
     std::vector<UdpOutput *> m_udp;
@@ -53,6 +62,9 @@ private:
     std::unique_ptr<Poller> m_poller;
     MqttLink *m_mqtt = nullptr;
     Failures m_unreadable;
+    SerialOutput *m_serial = nullptr;
+    bool m_started = false;
     bool m_serving = false;
     qint64 m_servingSince = 0;
+    QString m_command;
 };

@@ -14,6 +14,7 @@ public:
 
     void event(const QString &line);
     void failure(const QString &line);
+    void setQuiet(bool quiet) { m_quiet = quiet; }
 
     // Milliseconds since the log was made, for the books of the lines.
     qint64 now() const { return m_clock.elapsed(); }
@@ -21,7 +22,7 @@ public:
 private:
     void write(const QString &line);
 
-    const bool m_quiet;
+    bool m_quiet;
     Writer m_writer;
     QElapsedTimer m_clock;
 };

@@ -2,6 +2,7 @@
 
 #include "mqttlink.h"
 #include "optiontable.h"
+#include "secretfile.h"
 #include "serialtransport.h"
 #include "udptransport.h"
 
@@ -21,6 +22,10 @@ const char Notes[] =
     R"(至少要给一个输出（--udp、--serial 或 --mqtt）。有 --mqtt 时，--request none 可以不读请求文件，
 只接收 MQTT 主题 <前缀>/request 上的请求。
 At least one output is required; with --mqtt, --request none reads no request file.
+
+SIGHUP（systemctl reload morvane-relay）让它重新读取配置文件，未改动的输出照常工作；在 Windows
+上不需要：改了配置文件，重新启动它即可。
+SIGHUP reads the config file again, keeping what did not change; on Windows, restart it instead.
 
 例如 Examples:
   morvane-relay --udp 127.0.0.1:8888
@@ -141,9 +146,9 @@ OptionTable relayOptionTable(const QString &defaultRequestFile)
          Option(u"mqtt"_qs, u"地址"_qs)
              .help(QStringLiteral("MQTT 服务器：mqtt://[用户名@]主机[:端口][/主题前缀]，%1\n"
                                   "默认端口 1883、主题前缀 morvane；密码只写在配置文件的 "
-                                  "mqtt_password 中")
+                                  "mqtt_password 中，或 --mqtt-password-file 所指的文件中")
                        .arg(mqtt),
-                   u"an MQTT broker; the password only in the config file (mqtt_password)"_qs)
+                   u"an MQTT broker; the password in the config file (mqtt_password) or a file"_qs)
              .check(&MqttSettings::fromUrl)
              .inFile()
              .secret(),
@@ -151,6 +156,13 @@ OptionTable relayOptionTable(const QString &defaultRequestFile)
              .help(u"发到 MQTT 的命令用 utf8（默认）或 gbk"_qs,
                    u"commands published in utf8 (default) or gbk"_qs)
              .check(encoding)
+             .inFile()
+             .needs(u"mqtt"_qs),
+         Option(u"mqtt-password-file"_qs, u"文件"_qs)
+             .help(
+                 u"MQTT 密码所在的文件：其第一行（不含行尾）原样是密码；重新读取设置时也重读"_qs,
+                 u"a file whose first line is the MQTT password as it is; read again on reload"_qs)
+             .check(firstLine)
              .inFile()
              .needs(u"mqtt"_qs),
          // Where not every user of the machine can read them.
@@ -184,7 +196,16 @@ Result<RelayOptions> relayOptions(const OptionValues &given, const QString &defa
 
     if (given.has(u"mqtt"_qs)) {
         options.mqtt = given.value<MqttSettings>(u"mqtt"_qs);
-        options.mqtt->password = given.value<QString>(u"mqtt_password"_qs);
+        if (given.has(u"mqtt_password"_qs) && given.has(u"mqtt-password-file"_qs))
+            return Failure(QStringLiteral("%1 与 %2 只能给一个")
+                               .arg(given.all(u"mqtt_password"_qs).first().option(),
+                                    given.all(u"mqtt-password-file"_qs).first().option()));
+        options.mqtt->password = given.value<QString>(
+            given.has(u"mqtt_password"_qs) ? u"mqtt_password"_qs : u"mqtt-password-file"_qs);
+        if (given.has(u"mqtt_password"_qs))
+            options.passwordKeptIn = given.all(u"config"_qs).first().text;
+        else if (given.has(u"mqtt-password-file"_qs))
+            options.passwordKeptIn = given.all(u"mqtt-password-file"_qs).first().text;
         options.mqtt->encoding = given.value(u"mqtt-encoding"_qs, options.mqtt->encoding);
         if (given.has(u"mqtt_cafile"_qs) && !options.mqtt->tls)
             return Failure(
@@ -223,4 +244,13 @@ CommandLine readCommandLine(const QStringList &arguments, const QString &default
     if (!options)
         return misused(options.error());
     return {*options, {}, Ended};
+}
+
+Result<RelayOptions> rereadCommandLine(const QStringList &arguments,
+                                       const QString &defaultRequestFile)
+{
+    const Result<OptionValues> given = relayOptionTable(defaultRequestFile).read(arguments);
+    if (!given)
+        return Failure(given.error());
+    return relayOptions(*given, defaultRequestFile);
 }

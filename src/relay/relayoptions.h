@@ -27,6 +27,9 @@ struct RelayOptions {
     int interval = 1;
     bool quiet = false;
     std::optional<MqttSettings> mqtt;
+    // The file the MQTT password was read from (the settings file or the password file); empty
+    // without a password.
+    QString passwordKeptIn;
 };
 
 // The outcome of reading the command line: options to run with, or a text to print (the help,
@@ -40,3 +43,7 @@ struct CommandLine {
 // `arguments` as QCoreApplication::arguments() gives them; `defaultRequestFile` is where the
 // request file is unless one is given.
 CommandLine readCommandLine(const QStringList &arguments, const QString &defaultRequestFile);
+// The same command line read again, its settings file and password file anew, for a reload; or
+// why they cannot be used.
+Result<RelayOptions> rereadCommandLine(const QStringList &arguments,
+                                       const QString &defaultRequestFile);

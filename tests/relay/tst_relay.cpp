@@ -1,4 +1,5 @@
 #include "relay.h"
+#include "relaychanges.h"
 #include "serialtransport.h"
 #include "support.h"
 #include "udplistener.h"
@@ -30,11 +31,14 @@ QString summary(const RelayOptions &options)
     for (const UdpDestination &destination : options.udp)
         udp << QStringLiteral("%1:%2").arg(destination.host).arg(destination.port);
     const bool gbk = options.mqtt && options.mqtt->encoding == MqttSettings::Encoding::Gbk;
-    return QStringLiteral("udp %1; serial %2 at %3; every %4 ms%5%6")
+    const QString password = options.mqtt && !options.mqtt->password.isEmpty()
+                                 ? QStringLiteral("; password «%1»").arg(options.mqtt->password)
+                                 : QString();
+    return QStringLiteral("udp %1; serial %2 at %3; every %4 ms%5%6%7")
         .arg(udp.join(u' '), options.serialDevices.join(u' '))
         .arg(options.baudRate)
         .arg(options.interval)
-        .arg(options.quiet ? u"; quiet" : u"", gbk ? u"; in GBK" : u"");
+        .arg(options.quiet ? u"; quiet" : u"", gbk ? u"; in GBK" : u"", password);
 }
 } // namespace
 
@@ -86,6 +90,24 @@ private slots:
         QTest::newRow("config bad quiet")
             << QStringList{} << QByteArray("udp=h:5\nquiet=maybe\n") << u"2 quiet=“maybe”无效"_qs;
 
+        const QStringList broker = {"--mqtt", "mqtt://h"};
+        QTest::newRow("password in a file")
+            << broker + QStringList{"--mqtt-password-file", "PASSWORD"} << none
+            << u"0 udp ; serial  at 9600; every 1 ms; password «s3cret;x, \"y\" \\z =#w »"_qs;
+        QTest::newRow("password in the settings, as written")
+            << QStringList{} << QByteArray("mqtt=mqtt://h\nmqtt_password = s3cret;x, y\n")
+            << u"0 udp ; serial  at 9600; every 1 ms; password «s3cret;x, y»"_qs;
+        QTest::newRow("password twice")
+            << QStringList{"--mqtt-password-file", "PASSWORD"}
+            << QByteArray("mqtt=mqtt://h\nmqtt_password=p\n")
+            << u"2 中的 mqtt_password 与 --mqtt-password-file 只能给一个"_qs;
+        QTest::newRow("password file missing")
+            << broker + QStringList{"--mqtt-password-file", "/no/such"} << none
+            << u"2 --mqtt-password-file“/no/such”无效：文件不存在或无法读取"_qs;
+        QTest::newRow("password file without a broker")
+            << QStringList{"--udp", "h:5", "--mqtt-password-file", "PASSWORD"} << none
+            << u"2 --mqtt-password-file 只能与 --mqtt 同用"_qs;
+
         QTest::newRow("both outputs")
             << QStringList{"--serial", "auto", "--baud", "115200", "--udp", "１２７.0.0.1:８８"}
             << none
@@ -103,6 +125,8 @@ private slots:
         QFETCH(QByteArray, config);
         QFETCH(QString, outcome);
         QTemporaryDir dir;
+        QVERIFY(writeFile(dir.filePath(u"password"_qs), "s3cret;x, \"y\" \\z =#w \r\nnot this\n"));
+        arguments.replaceInStrings(u"PASSWORD"_qs, dir.filePath(u"password"_qs));
         if (!config.isEmpty()) {
             QVERIFY(writeFile(dir.filePath(u"relay.conf"_qs), config));
             arguments << u"--config"_qs << dir.filePath(u"relay.conf"_qs);
@@ -114,6 +138,83 @@ private slots:
                                              got.contains(outcome.sliced(2))),
                  qPrintable(got));
         QVERIFY(!line.text.contains(u'\n'));
+    }
+
+    void warnsOfAPasswordOthersCanRead_data()
+    {
+        QTest::addColumn<QString>("holder");
+        QTest::addColumn<int>("permissions");
+        QTest::addColumn<bool>("warned");
+        const int others = int(QFile::ReadOther);
+        const int owner = int(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+        QTest::newRow("settings file, others read") << u"relay.conf"_qs << owner + others << true;
+        QTest::newRow("settings file, private") << u"relay.conf"_qs << owner << false;
+        QTest::newRow("password file, others read") << u"password"_qs << owner + others << true;
+        QTest::newRow("password file, private") << u"password"_qs << owner << false;
+    }
+    // Said once, at the start, and the relay goes on.
+    void warnsOfAPasswordOthersCanRead()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("Windows keeps a file's readers in its access list, which setPermissions leaves");
+#endif
+        QFETCH(QString, holder);
+        QFETCH(int, permissions);
+        QFETCH(bool, warned);
+        QTemporaryDir dir;
+        const QString config = dir.filePath(u"relay.conf"_qs);
+        const QString password = dir.filePath(u"password"_qs);
+        const bool inFile = holder == u"password";
+        QVERIFY(writeFile(config, inFile ? QByteArray("mqtt_password_file=") + password.toUtf8()
+                                         : QByteArray("mqtt_password=p")));
+        QVERIFY(writeFile(password, "p\n"));
+        QVERIFY(QFile::setPermissions(inFile ? password : config, QFile::Permissions(permissions)));
+        RelayUnderTest relay({u"--config"_qs, config, u"--request"_qs, u"none"_qs, u"--mqtt"_qs,
+                              u"mqtt://127.0.0.1:1"_qs});
+        QVERIFY(relay.relay && relay.relay->start());
+        const QString warning = QStringLiteral("MQTT 密码所在的文件 %1 其他用户也能读取")
+                                    .arg(inFile ? password : config);
+        QCOMPARE(relay.lines.filter(u"其他用户也能读取"_qs).size(), int(warned));
+        QCOMPARE(relay.lines.filter(warning).size(), int(warned));
+    }
+
+    void reloadTellsWhatChanged_data()
+    {
+        QTest::addColumn<QStringList>("before");
+        QTest::addColumn<QStringList>("after");
+        QTest::addColumn<QString>("changes");
+        const QStringList udp = {"--udp", "a:1", "--udp", "b:2"};
+        QTest::newRow("nothing") << udp << QStringList{"--udp", "b:2", "--udp", "a:1"} << QString();
+        QTest::newRow("a destination for another")
+            << udp << QStringList{"--udp", "b:2", "--udp", "c:1", "--interval", "5"}
+            << u"每 5 毫秒查看一次；去掉 UDP a:1（本机端口 1）；加上 UDP c:1（本机端口 1）"_qs;
+        QTest::newRow("the serial line's baud rate")
+            << QStringList{"--serial", "/dev/x"}
+            << QStringList{"--serial", "/dev/x", "--baud", "300"}
+            << u"串口 /dev/x（9600 波特 8N1） 改为 串口 /dev/x（300 波特 8N1）"_qs;
+        QTest::newRow("a broker added, quiet")
+            << udp << udp + QStringList{"--mqtt", "mqtt://h/p", "--quiet"}
+            << u"加上 MQTT mqtt://h:1883（主题前缀 p）；只记录失败"_qs;
+        QTest::newRow("the broker's encoding")
+            << QStringList{"--mqtt", "mqtt://h"}
+            << QStringList{"--mqtt", "mqtt://h", "--mqtt-encoding", "gbk"}
+            << u"MQTT 的用户、密码或编码改了，重新连接"_qs;
+        QTest::newRow("the broker and the request file gone")
+            << QStringList{"--mqtt", "mqtt://h", "--udp", "a:1", "--request", "/tmp/api.txt"}
+            << QStringList{"--udp", "a:1"}
+            << u"请求文件改为 /srv/api.txt；去掉 MQTT mqtt://h:1883（主题前缀 morvane）"_qs;
+    }
+    void reloadTellsWhatChanged()
+    {
+        QFETCH(QStringList, before);
+        QFETCH(QStringList, after);
+        QFETCH(QString, changes);
+        const auto options = [](const QStringList &arguments) {
+            return *readCommandLine(QStringList{u"morvane-relay"_qs} + arguments,
+                                    u"/srv/api.txt"_qs)
+                        .options;
+        };
+        QCOMPARE(::changes(options(before), options(after)).join(u"；"_qs), changes);
     }
 
     // Every tick's command goes to each destination, two of them sharing port P; the log tells

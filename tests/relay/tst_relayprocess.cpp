@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 // morvane-relay started as a service starts it, reading `directory`/api.txt.
@@ -122,6 +124,67 @@ private slots:
         QCOMPARE(relay.error().count(u'\n'), 2);
     }
 
+    // The settings read again on SIGHUP: a destination added takes effect within a second, those
+    // kept go on from the same socket, the serial line stays open; a file with a key given twice
+    // is refused and the old settings go on; a destination dropped frees its port. The command
+    // line still wins over the file.
+    void reloadsOnHangUp()
+    {
+        QTemporaryDir dir;
+        const QString config = dir.filePath(u"relay.conf"_qs);
+        const quint16 kept = freePort(), added = freePort();
+        const QString keptLine = QStringLiteral("udp=127.0.0.1:%1\n").arg(kept);
+        PseudoTerminal line;
+        const QString serial = QStringLiteral("serial=%1\ninterval=2\n").arg(line.slavePath());
+        QVERIFY(writeFile(config, (keptLine + serial).toUtf8()));
+        RelayProcess relay(dir, {u"--config"_qs, config, u"--interval"_qs, u"3"_qs});
+        QVERIFY(relay.waitForError(u"已启动"_qs));
+        std::optional<UdpListener> first(std::in_place, kept);
+        QVERIFY(writeRequest(dir.path(), Bytes::TurnOn));
+        QVERIFY(runUntil([&] { return first->received.size() >= 20; }));
+        QVERIFY(receives(line, Bytes::On, 20));
+
+        QVERIFY(writeFile(
+            config,
+            (keptLine + QStringLiteral("udp=127.0.0.1:%1\n").arg(added) + serial).toUtf8()));
+        relay.signal(SIGHUP);
+        QVERIFY(relay.waitForError(u"设置未重新读取，仍按原来的运行：配置文件“"_qs));
+        QVERIFY(relay.error().contains(u"中的 udp= 写了两次：第 1 行和第 2 行"_qs));
+        qsizetype before = first->received.size();
+        QVERIFY(runUntil([&] { return first->received.size() >= before + 20; }));
+
+        UdpListener second(added);
+        QVERIFY(writeFile(config, QStringLiteral("udp=127.0.0.1:%1, 127.0.0.1:%2\n%3")
+                                      .arg(kept)
+                                      .arg(added)
+                                      .arg(serial)
+                                      .toUtf8()));
+        QElapsedTimer clock;
+        clock.start();
+        relay.signal(SIGHUP);
+        QVERIFY(runUntil([&] { return !second.received.isEmpty(); }));
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(relay.waitForError(
+            QStringLiteral("已重新读取设置：加上 UDP 127.0.0.1:%1（本机端口 %1）\n").arg(added)));
+        before = first->received.size();
+        QVERIFY(runUntil([&] { return first->received.size() >= before + 20; }));
+        QVERIFY(receives(line, Bytes::On, 20));
+
+        QVERIFY(writeFile(config,
+                          QStringLiteral("udp=127.0.0.1:%1\n%2").arg(added).arg(serial).toUtf8()));
+        relay.signal(SIGHUP);
+        QVERIFY(
+            relay.waitForError(QStringLiteral("已重新读取设置：去掉 UDP 127.0.0.1:%1").arg(kept)));
+        first.reset();
+        QUdpSocket alone;
+        QVERIFY(alone.bind(QHostAddress::AnyIPv4, kept, QAbstractSocket::DontShareAddress));
+        before = second.received.size();
+        QVERIFY(runUntil([&] { return second.received.size() >= before + 20; }));
+        QVERIFY(relay.isRunning());
+        QCOMPARE(relay.error().count(u"已打开"_qs), 1);
+        QCOMPARE(relay.error().count(u"已重新读取设置"_qs), 2);
+    }
+
     void endsCleanlyOnSignal_data()
     {
         QTest::addColumn<int>("signal");
@@ -153,6 +216,40 @@ private slots:
         QUdpSocket alone;
         QVERIFY(alone.bind(QHostAddress::AnyIPv4, port, QAbstractSocket::DontShareAddress));
         QVERIFY(QFile::exists(dir.filePath(u"api.txt"_qs)));
+    }
+
+    // Standard error closed by whatever read it: the next line of the log is lost, the relay goes
+    // on serving and still ends cleanly.
+    void goesOnWithoutStandardError()
+    {
+        QTemporaryDir dir;
+        const quint16 port = freePort();
+        int pipe[2];
+        QVERIFY(::pipe2(pipe, O_CLOEXEC) == 0);
+        QProcess relay;
+        relay.setChildProcessModifier([&] { ::dup2(pipe[1], STDERR_FILENO); });
+        relay.start(QStringLiteral(RELAY_EXECUTABLE),
+                    {u"--request"_qs, dir.filePath(u"api.txt"_qs), u"--udp"_qs,
+                     QStringLiteral("127.0.0.1:%1").arg(port)});
+        ::close(pipe[1]);
+        QByteArray started;
+        char buffer[512];
+        ssize_t count = 0;
+        while (!started.contains("已启动") && (count = ::read(pipe[0], buffer, sizeof buffer)) > 0)
+            started.append(buffer, count);
+        ::close(pipe[0]);
+        QVERIFY(started.contains("已启动"));
+
+        UdpListener listener(port);
+        QVERIFY(writeRequest(dir.path(), Bytes::TurnOn));
+        QVERIFY(runUntil([&] { return listener.received.size() >= 20; }));
+        QVERIFY(writeRequest(dir.path(), Bytes::TurnOff));
+        QVERIFY(runUntil([&] { return listener.received.last().data() == Bytes::Off; }));
+        QCOMPARE(relay.state(), QProcess::Running);
+        ::kill(pid_t(relay.processId()), SIGTERM);
+        QVERIFY(relay.waitForFinished(Program::Patience));
+        QCOMPARE(relay.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(relay.exitCode(), 0);
     }
 };
 

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "relayoptions.h"
+
+#include <QString>
+#include <QStringList>
+
+// How the log names each output: "UDP 127.0.0.1:8888（本机端口 8888）", "串口 /dev/rfcomm0（9600
+// 波特 8N1）", "MQTT mqtt://h:1883（主题前缀 morvane）".
+QString udpLine(const UdpDestination &destination);
+// Empty without a serial output.
+QString serialLine(const RelayOptions &options);
+// Empty without a broker.
+QString brokerLine(const RelayOptions &options);
+
+bool operator==(const UdpDestination &one, const UdpDestination &other);
+bool sameSerialLine(const RelayOptions &one, const RelayOptions &other);
+bool sameBroker(const RelayOptions &one, const RelayOptions &other);
+
+// What differs from `before` to `after`, for the line that tells a reload: "加上 UDP …",
+// "去掉 串口 …", "每 5 毫秒查看一次"; empty when nothing does.
+QStringList changes(const RelayOptions &before, const RelayOptions &after);

@@ -1,0 +1,88 @@
+#include "settingsfile.h"
+#include "support.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+class tst_SettingsFile : public QObject {
+    Q_OBJECT
+
+private slots:
+    // What a file gives, each value as written ("key=value", in the order of the rows), or the
+    // start of the one line that refuses it.
+    void valuesAsWrittenOrRefused_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("outcome");
+
+        QTest::newRow("every character inside a value")
+            << QByteArray("mqtt_password=s3cret;x, y \"z\" \\n=#w;\n")
+            << u"mqtt_password=s3cret;x, y \"z\" \\n=#w;"_qs;
+        QTest::newRow("spaces at the ends, comments, CRLF, a BOM")
+            << QByteArray("\xEF\xBB\xBF; the outputs\r\n# two\r\nudp = a:1, b:2 \r\n"
+                          "  # an old one\r\n\r\nmqtt_password =  p  q\t\r\n")
+            << u"udp=a:1|udp=b:2|mqtt_password=p  q"_qs;
+        QTest::newRow("a colon for the equals sign, an empty value")
+            << QByteArray("interval: 5\nmqtt_password=\n") << u"interval=5|mqtt_password="_qs;
+        QTest::newRow("no line end at the end") << QByteArray("interval=5") << u"interval=5"_qs;
+
+        QTest::newRow("a semicolon after a space")
+            << QByteArray("interval=5\nmqtt_password=abc ;def\n")
+            << u"第 2 行：mqtt_password= 的值中空白后的“;”起会被当作注释"_qs;
+        QTest::newRow("a comment after a value")
+            << QByteArray("interval=5 ; ms\n") << u"第 1 行：interval= 的值中空白后的“;”"_qs;
+        QTest::newRow("given twice") << QByteArray("udp=a:1\ninterval=3\n\nudp=b:2\n")
+                                     << u"中的 udp= 写了两次：第 1 行和第 4 行"_qs;
+        QTest::newRow("given twice, the same value")
+            << QByteArray("interval=3\ninterval=3\n") << u"中的 interval= 写了两次"_qs;
+        QTest::newRow("an indented line") << QByteArray("interval=3\n  udp=a:1\n")
+                                          << u"第 2 行以空白开头，会被当作 interval= 的续行"_qs;
+        QTest::newRow("a line too long")
+            << QByteArray("mqtt_password=" + QByteArray(190, 'x') + "\n")
+            << u"第 1 行（mqtt_password）太长：一行至多 198 字节"_qs;
+        QTest::newRow("no equals sign")
+            << QByteArray("interval=3\nudp\n") << u"第 2 行的格式有误：应为 设置=值"_qs;
+        QTest::newRow("not UTF-8") << QByteArray("mqtt_password=\xff\xfe\n")
+                                   << u"第 1 行：mqtt_password= 的值不是 UTF-8"_qs;
+        QTest::newRow("a NUL byte") << QByteArray("interval=3\0x\n", 13) << u"不是文本文件"_qs;
+        QTest::newRow("a key in a section")
+            << QByteArray("[relay]\nudp=h:5\n") << u"设置须写在任何 [节] 之前"_qs;
+        QTest::newRow("an unknown key")
+            << QByteArray("port=8\n") << u"不认识的设置“port”（认识的有：udp、interval、"_qs;
+    }
+    void valuesAsWrittenOrRefused()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, outcome);
+        const QList<Option> rows = {Option(u"udp"_qs, u"h:p"_qs).inFile().repeatable(),
+                                    Option(u"interval"_qs, u"ms"_qs).inFile(),
+                                    Option(u"request"_qs, u"file"_qs),
+                                    Option::fileOnly(u"mqtt_password"_qs)};
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"relay.conf"_qs);
+        QVERIFY(writeFile(path, file));
+
+        const Result<OptionValues> values = readSettingsFile(path, rows);
+        QString got;
+        if (values) {
+            QStringList given;
+            for (const Option &row : rows) {
+                for (const Given &value : values->all(row.name())) {
+                    given << row.name() + u'=' + value.text;
+                    QCOMPARE(value.where,
+                             QStringLiteral("配置文件“%1”中的 %2=").arg(path, row.key()));
+                }
+            }
+            got = given.join(u'|');
+        } else {
+            got = values.error();
+            QVERIFY2(got.startsWith(QStringLiteral("配置文件“%1”").arg(path)), qPrintable(got));
+            QVERIFY(!got.contains(u'\n'));
+            QVERIFY(!got.contains(u"def"_qs) && !got.contains(u"xxx"_qs));
+        }
+        QVERIFY2(values ? got == outcome : got.contains(outcome), qPrintable(got));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_SettingsFile)
+#include "tst_settingsfile.moc"
