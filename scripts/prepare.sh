@@ -40,7 +40,7 @@ install_for_architecture() {
         "${as_root[@]}" dpkg --add-architecture "$arch"
         "${as_root[@]}" apt-get update
     fi
-    install_missing "crossbuild-essential-$arch" qemu-user \
+    install_missing "crossbuild-essential-$arch" qemu-user-static \
         qt6-base-dev:"$arch" qt6-serialport-dev:"$arch" qt6-5compat-dev:"$arch" \
         libmosquitto-dev:"$arch" libssl-dev:"$arch" pkgconf:"$arch"
 }

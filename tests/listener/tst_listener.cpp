@@ -207,11 +207,10 @@ private slots:
 
     void helpIsChinese()
     {
-        QProcess process;
-        process.start(QStringLiteral(LISTENER_EXECUTABLE), {QStringLiteral("--help")});
-        QVERIFY(process.waitForFinished(Patience));
-        QCOMPARE(process.exitCode(), 0);
-        const QString help = QString::fromUtf8(process.readAllStandardOutput());
+        ListenerProcess listener({QStringLiteral("--help")});
+        QVERIFY(listener.waitForExit());
+        QCOMPARE(listener.exitCode(), 0);
+        const QString help = listener.output();
         QVERIFY(help.startsWith(u"用法：morvane-listener [选项]"));
         for (const char *option : {"--udp", "--address", "--serial", "--help"})
             QVERIFY2(help.contains(QLatin1String(option)), option);
