@@ -40,9 +40,11 @@ for class in ttyS ttyUSB ttyACM ttyAMA rfcomm; do
 done
 [ -f ../etc/morvane/relay.conf ] || fail "relay.conf not installed in /etc/morvane"
 ! grep -qE '^[a-z]' ../etc/morvane/relay.conf || fail "relay.conf sets something: it should only explain"
-# systemd-analyze looks for the program on this machine: the copy it checks names the one here.
+# systemd-analyze looks for the program and the manual pages on this machine: the copy it checks
+# names the program here, and man looks here.
 sed "s|=/usr/bin/morvane-relay|=$PWD/bin/morvane-relay|" "$unit" >"$scratch/morvane-relay.service"
-systemd-analyze verify "$scratch/morvane-relay.service" || fail "systemd-analyze verify"
+MANPATH=$PWD/share/man systemd-analyze verify "$scratch/morvane-relay.service" \
+    || fail "systemd-analyze verify"
 exposure=$(systemd-analyze security --offline=true "$scratch/morvane-relay.service" 2>&1 |
     sed -n 's/^→ Overall exposure level for .*: \([0-9.]*\) .*/\1/p')
 awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 1.2) }' \
@@ -79,7 +81,7 @@ declare -A owner=(
     [./usr/lib/morvane/server]=$server [./usr/bin/morvane-server]=$server
     [./usr/share/applications/morvane-server.desktop]=$server
     [./usr/share/icons/hicolor/scalable/apps/morvane-server.svg]=$server
-    [./usr/lib/morvane/api.txt]=$common [./usr/share/doc/morvane-common/README.md]=$common
+    [./usr/lib/morvane/api.txt]=$common [./usr/share/doc/morvane-common/README.md.gz]=$common
 )
 for path in "${!owner[@]}"; do
     files "${owner[$path]}" | grep -qx "$path" || fail "${owner[$path]} lacks $path"
