@@ -11,6 +11,7 @@ packages=(
     fonts-wqy-microhei
     xvfb xauth stress-ng
     dpkg-dev file desktop-file-utils systemd
+    debhelper lintian scdoc
 )
 
 # install_missing PACKAGE...: installs those of the packages that are not installed yet.
@@ -27,6 +28,22 @@ install_missing() {
     "${as_root[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
 }
 install_missing "${packages[@]}"
+
+# install_for_architecture ARCH: what building for ARCH (amd64, arm64, armhf) needs on top: for
+# another architecture than this machine's, Debian's cross compiler, that architecture's -dev
+# packages beside ours (multiarch), and qemu to run its programs.
+install_for_architecture() {
+    local arch=$1 as_root=()
+    [ "$arch" != "$(dpkg --print-architecture)" ] || return 0
+    [ "$(id -u)" -eq 0 ] || as_root=(sudo)
+    if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+        "${as_root[@]}" dpkg --add-architecture "$arch"
+        "${as_root[@]}" apt-get update
+    fi
+    install_missing "crossbuild-essential-$arch" qemu-user-static \
+        qt6-base-dev:"$arch" qt6-serialport-dev:"$arch" qt6-5compat-dev:"$arch" \
+        libmosquitto-dev:"$arch" libssl-dev:"$arch" pkgconf:"$arch"
+}
 
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 

@@ -11,9 +11,17 @@ class Program {
 public:
     static constexpr int Patience = 30000;
 
+    // Built for another machine, the program runs in that machine's emulator, MORVANE_EMULATOR (a
+    // command line), as the tests themselves do.
     Program(const QString &executable, const QStringList &arguments)
     {
-        m_process.start(executable, arguments);
+        const QStringList emulator =
+            qEnvironmentVariable("MORVANE_EMULATOR").split(u' ', Qt::SkipEmptyParts);
+        if (emulator.isEmpty())
+            m_process.start(executable, arguments);
+        else
+            m_process.start(emulator.first(),
+                            emulator.mid(1) + QStringList{executable} + arguments);
     }
     ~Program()
     {
