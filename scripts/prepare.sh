@@ -42,7 +42,7 @@ install_for_architecture() {
     fi
     install_missing "crossbuild-essential-$arch" qemu-user-static \
         qt6-base-dev:"$arch" qt6-serialport-dev:"$arch" qt6-5compat-dev:"$arch" \
-        libmosquitto-dev:"$arch" libssl-dev:"$arch" pkgconf:"$arch"
+        libmosquitto-dev:"$arch" libinih-dev:"$arch" libssl-dev:"$arch" pkgconf:"$arch"
 }
 
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
