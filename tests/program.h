@@ -11,17 +11,20 @@ class Program {
 public:
     static constexpr int Patience = 30000;
 
+    Program(const QString &executable, const QStringList &arguments)
+    {
+        start(m_process, executable, arguments);
+    }
     // Built for another machine, the program runs in that machine's emulator, MORVANE_EMULATOR (a
     // command line), as the tests themselves do.
-    Program(const QString &executable, const QStringList &arguments)
+    static void start(QProcess &process, const QString &executable, const QStringList &arguments)
     {
         const QStringList emulator =
             qEnvironmentVariable("MORVANE_EMULATOR").split(u' ', Qt::SkipEmptyParts);
         if (emulator.isEmpty())
-            m_process.start(executable, arguments);
+            process.start(executable, arguments);
         else
-            m_process.start(emulator.first(),
-                            emulator.mid(1) + QStringList{executable} + arguments);
+            process.start(emulator.first(), emulator.mid(1) + QStringList{executable} + arguments);
     }
     ~Program()
     {

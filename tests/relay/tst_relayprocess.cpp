@@ -228,9 +228,9 @@ private slots:
         QVERIFY(::pipe2(pipe, O_CLOEXEC) == 0);
         QProcess relay;
         relay.setChildProcessModifier([&] { ::dup2(pipe[1], STDERR_FILENO); });
-        relay.start(QStringLiteral(RELAY_EXECUTABLE),
-                    {u"--request"_qs, dir.filePath(u"api.txt"_qs), u"--udp"_qs,
-                     QStringLiteral("127.0.0.1:%1").arg(port)});
+        Program::start(relay, QStringLiteral(RELAY_EXECUTABLE),
+                       {u"--request"_qs, dir.filePath(u"api.txt"_qs), u"--udp"_qs,
+                        QStringLiteral("127.0.0.1:%1").arg(port)});
         ::close(pipe[1]);
         QByteArray started;
         char buffer[512];
