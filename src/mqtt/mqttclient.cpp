@@ -2,6 +2,7 @@
 
 #include "errors.h"
 #include "mqtttls.h"
+#include "quickack.h"
 
 #include <QCryptographicHash>
 #include <QSocketNotifier>
@@ -141,7 +142,10 @@ void MqttClient::readable()
     if (!socketUsable())
         return;
     errno = 0;
-    afterIo(mosquitto_loop_read(m_client, 1));
+    const int rc = mosquitto_loop_read(m_client, 1);
+    if (rc == MOSQ_ERR_SUCCESS)
+        acknowledgePromptly(m_socket);
+    afterIo(rc);
 }
 
 void MqttClient::writable()

@@ -8,7 +8,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 namespace {
 // morvane-relay started as a service starts it, reading `directory`/api.txt.
@@ -100,6 +102,40 @@ private slots:
                            .payload == "offline";
             },
             10000));
+    }
+
+    // Requests a few milliseconds apart, as a hub's switches send them: each one's datagram out
+    // within a few milliseconds, not held back by the broker until the relay's kernel acknowledges
+    // what the broker sent it last (up to 40 ms).
+    void mqttRequestsArePrompt()
+    {
+        Broker broker;
+        QVERIFY2(broker.read(), "no broker: run through CTest, whose fixture starts one");
+        QTemporaryDir dir;
+        const QByteArray prefix = "prompt" + QByteArray::number(QCoreApplication::applicationPid());
+        const quint16 port = freePort();
+        UdpListener listener(port);
+        Program relay(QStringLiteral(RELAY_EXECUTABLE),
+                      {u"--request"_qs, u"none"_qs, u"--udp"_qs,
+                       QStringLiteral("127.0.0.1:%1").arg(port), u"--mqtt"_qs,
+                       QStringLiteral("mqtt://127.0.0.1:%1/%2")
+                           .arg(broker.port)
+                           .arg(QString::fromLatin1(prefix))});
+        QVERIFY(relay.waitForError(u"已连接 MQTT 服务器"_qs));
+        Far far(broker.port, {});
+        QVERIFY(far.subscribed());
+        std::vector<qint64> delays;
+        QElapsedTimer clock;
+        for (int i = 0; i < 40; ++i) {
+            QTest::qWait(5 + i % 3 * 5);
+            const qsizetype before = listener.received.size();
+            clock.start();
+            far.publish(prefix + "/request", i % 2 ? Bytes::TurnOn : Bytes::TurnOff);
+            QVERIFY(runUntil([&] { return listener.received.size() > before; }, 5000));
+            delays.push_back(clock.elapsed());
+        }
+        std::sort(delays.begin(), delays.end());
+        QVERIFY2(delays[delays.size() / 2] < 15, qPrintable(QString::number(delays[20])));
     }
 
     // Exactly the command's bytes back to back; the line lost, told once, and taken up again by
