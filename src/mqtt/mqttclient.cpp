@@ -98,7 +98,8 @@ Result<void> MqttClient::newClient()
     mosquitto_message_callback_set(
         m_client, [](mosquitto *, void *client, const mosquitto_message *message) {
             emit static_cast<MqttClient *>(client)->messageArrived(
-                QByteArray(static_cast<const char *>(message->payload), message->payloadlen));
+                QByteArray(static_cast<const char *>(message->payload), message->payloadlen),
+                message->retain);
         });
     if (m_settings.tls)
         return m_tls->prepare(m_client, m_settings.host, m_settings.caFile);

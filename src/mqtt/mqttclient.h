@@ -46,7 +46,8 @@ signals:
     // From inside the library: what the slots publish goes out once it returns.
     void answered(int code); // 0: connected, else the broker's reason for refusing
     void acknowledged(int mid);
-    void messageArrived(const QByteArray &payload);
+    // `retained`: kept by the broker from before, not sent just now.
+    void messageArrived(const QByteArray &payload, bool retained);
     // The client is closed by then.
     void ended(const QString &reason);
 

@@ -8,8 +8,7 @@ MqttLink::MqttLink(const MqttSettings &settings, QObject *parent)
 {
     connect(&m_connection, &MqttConnection::connected, this, &MqttLink::connected);
     connect(&m_client, &MqttClient::acknowledged, this, &MqttLink::acknowledged);
-    connect(&m_client, &MqttClient::messageArrived, this, &MqttLink::requestArrived,
-            Qt::QueuedConnection);
+    connect(&m_client, &MqttClient::messageArrived, this, &MqttLink::arrived, Qt::QueuedConnection);
     connect(&m_connection, &MqttConnection::event, this, &MqttLink::event);
     connect(&m_connection, &MqttConnection::stopped, this, &MqttLink::stopped);
 }
@@ -48,6 +47,23 @@ void MqttLink::connected()
         publishState(state);
     if (!m_command.isEmpty())
         sendCommand();
+}
+
+// A request is carried out when it is sent, not whenever the relay connects again.
+void MqttLink::arrived(const QByteArray &payload, bool retained)
+{
+    if (!retained) {
+        emit requestArrived(payload);
+        return;
+    }
+    if (m_retainedTold)
+        return;
+    m_retainedTold = true;
+    const QString topic = m_settings.topic(QStringLiteral("request"));
+    emit event(QStringLiteral(
+                   "MQTT 主题 %1 上有一条保留的请求，不执行；请清除它：mosquitto_pub -r -n -t '%1'")
+                   .arg(topic),
+               true);
 }
 
 // The command stays until the broker has it, and is published again on reconnecting.

@@ -65,6 +65,7 @@ private slots:
     void publishesCommandAndStateOnce();
     void passesRequestsOnAsSent_data();
     void passesRequestsOnAsSent();
+    void retainedRequestIsToldNotCarriedOut();
     void refusedLoginNamesTheReason_data();
     void refusedLoginNamesTheReason();
     void brokerDownAtStartGetsTheLatestCommand();
@@ -266,6 +267,39 @@ void tst_MqttLink::passesRequestsOnAsSent()
     QCOMPARE(arrived[0][0].toByteArray(), payload);
     QTest::qWait(200);
     QCOMPARE(arrived.size(), 1);
+}
+
+// Left on the broker by `mosquitto_pub -r`: told once with the way to clear it, across
+// connections, while requests sent afterwards still pass.
+void tst_MqttLink::retainedRequestIsToldNotCarriedOut()
+{
+    const MqttSettings settings = plain(m_broker.port);
+    const QByteArray request = topicOf(settings, QStringLiteral("request"));
+    Far far(m_broker.port, {});
+    QVERIFY(far.subscribed());
+    far.publish(request, "打开空调", true);
+    auto clear = qScopeGuard([&] { far.publish(request, {}, true); });
+    QVERIFY(runUntil([&] { return !retainedAt(m_broker.port, request).isEmpty(); }, 5000));
+
+    const QString told =
+        QStringLiteral(
+            "MQTT 主题 %1 上有一条保留的请求，不执行；请清除它：mosquitto_pub -r -n -t '%1'")
+            .arg(QString::fromUtf8(request));
+    Watched watched(settings);
+    QSignalSpy arrived(&watched.link, &MqttLink::requestArrived);
+    QVERIFY2(watched.logged(told), watched.log().constData());
+    far.publish(request, "关闭空调");
+    QVERIFY(runUntil([&] { return arrived.size() == 1; }, 5000));
+    QCOMPARE(arrived[0][0].toByteArray(), QByteArray("关闭空调"));
+
+    QSignalSpy stopped(&watched.link, &MqttLink::stopped);
+    watched.link.stop();
+    QVERIFY(stopped.wait(1000));
+    watched.link.start();
+    QVERIFY(watched.connected());
+    QTest::qWait(500);
+    QCOMPARE(arrived.size(), 1);
+    QCOMPARE(watched.events.count(told), 1);
 }
 
 void tst_MqttLink::refusedLoginNamesTheReason_data()
