@@ -85,6 +85,25 @@ private slots:
                                           << u"2 中的 interval=“x”无效"_qs;
         QTest::newRow("config bad quiet")
             << QStringList{} << QByteArray("udp=h:5\nquiet=maybe\n") << u"2 quiet=“maybe”无效"_qs;
+        // A prefix every topic can be made from, and one that cannot forge a line.
+        const auto prefixed = [](const QString &prefix) {
+            return QStringList{u"--mqtt"_qs, u"mqtt://hub/"_qs + prefix};
+        };
+        QTest::newRow("prefix $SYS") << prefixed(u"$SYS/x"_qs) << none << u"2 不能以 $ 开头"_qs;
+        QTest::newRow("prefix wildcard +") << prefixed(u"a/+/b"_qs) << none << u"2 通配符"_qs;
+        QTest::newRow("prefix wildcard #")
+            << prefixed(u"a/#"_qs) << none << u"2 MQTT 地址“mqtt://hub/a/#”无效"_qs;
+        QTest::newRow("prefix encoded +") << prefixed(u"a%2Bb"_qs) << none << u"2 通配符"_qs;
+        QTest::newRow("prefix empty level") << prefixed(u"a//b"_qs) << none << u"2 空的层级"_qs;
+        QTest::newRow("prefix line end") << prefixed(u"a\nb"_qs) << none << u"2 控制字符"_qs;
+        QTest::newRow("prefix encoded line end")
+            << prefixed(u"a%0A2026-01-01 forged"_qs) << none << u"2 控制字符"_qs;
+        QTest::newRow("prefix in a config file")
+            << QStringList{} << QByteArray("mqtt=mqtt://hub/a%0Db\n") << u"2 控制字符"_qs;
+        QTest::newRow("prefix of 70,000 letters")
+            << prefixed(QString(70000, u'a')) << none << u"2 70000 字节，最多 65519 字节"_qs;
+        QTest::newRow("prefix of 21,840 Chinese characters")
+            << prefixed(QString(21840, u'家')) << none << u"2 65520 字节"_qs;
 
         QTest::newRow("both outputs")
             << QStringList{"--serial", "auto", "--baud", "115200", "--udp", "１２７.0.0.1:８８"}
@@ -113,7 +132,23 @@ private slots:
         QVERIFY2(got.startsWith(outcome) || (outcome.startsWith(u'2') && got.startsWith(u'2') &&
                                              got.contains(outcome.sliced(2))),
                  qPrintable(got));
-        QVERIFY(!line.text.contains(u'\n'));
+        QVERIFY(!line.text.contains(u'\n') && !line.text.contains(u'\r'));
+        QVERIFY2(line.text.size() < 400, qPrintable(line.text.first(400)));
+    }
+
+    // A request that would forge a line of the log with a line end of its own: its control
+    // characters written out, one line.
+    void requestCannotForgeALogLine()
+    {
+        RelayUnderTest under(
+            {u"--mqtt"_qs, u"mqtt://127.0.0.1:9/t"_qs, u"--request"_qs, u"none"_qs});
+        QVERIFY(under.relay);
+        under.relay->requestArrived(
+            QStringLiteral("\"你好\r\n2026-12-09 00:00:00.000  已停止\u2028\x1b[2J\"").toUtf8());
+        QCOMPARE(under.lines.size(), 1);
+        QVERIFY2(under.lines[0].contains(
+                     u"“你好\\r\\n2026-12-09 00:00:00.000  已停止\\u2028\\x1b[2J”"_qs),
+                 qPrintable(under.lines[0]));
     }
 
     // Every tick's command goes to each destination, two of them sharing port P; the log tells
