@@ -4,9 +4,7 @@
 #include "mqtttls.h"
 #include "quickack.h"
 
-#include <QCryptographicHash>
 #include <QSocketNotifier>
-#include <QSysInfo>
 #include <cerrno>
 #include <mosquitto.h>
 
@@ -19,20 +17,12 @@ void initialiseLibraryOnce()
     Q_UNUSED(done);
 }
 
-// Stable, so that a relay started again after a crash takes over its old connection at once
-// (whose will would otherwise mark it offline once the broker gives up on it); one per machine
-// and prefix; and 23 letters and digits, which every broker must accept.
-QByteArray clientIdFor(const QString &prefix)
-{
-    const QByteArray seed = (QSysInfo::machineHostName() + u'\n' + prefix).toUtf8();
-    return "morvane" + QCryptographicHash::hash(seed, QCryptographicHash::Sha256).toHex().left(16);
-}
 } // namespace
 
 MqttClient::MqttClient(const MqttSettings &settings, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
-    , m_clientId(clientIdFor(settings.prefix))
+    , m_clientId(settings.clientId())
     , m_tls(std::make_unique<MqttTls>())
 {
     initialiseLibraryOnce();
@@ -98,6 +88,7 @@ Result<void> MqttClient::newClient()
     mosquitto_message_callback_set(
         m_client, [](mosquitto *, void *client, const mosquitto_message *message) {
             emit static_cast<MqttClient *>(client)->messageArrived(
+                QString::fromUtf8(message->topic),
                 QByteArray(static_cast<const char *>(message->payload), message->payloadlen),
                 message->retain);
         });
@@ -233,8 +224,12 @@ Result<int> MqttClient::publish(const QString &topic, const QByteArray &payload,
 
 void MqttClient::publishFact(const QString &topic, const QByteArray &payload)
 {
-    mosquitto_publish(m_client, nullptr, topic.toUtf8().constData(), int(payload.size()),
-                      payload.constData(), 1, true);
+    Q_UNUSED(publish(topic, payload, true));
+}
+
+void MqttClient::notify(const QString &topic, const QByteArray &payload)
+{
+    Q_UNUSED(publish(topic, payload, false));
 }
 
 void MqttClient::subscribe(const QString &topic)

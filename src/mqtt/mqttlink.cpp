@@ -5,6 +5,7 @@ MqttLink::MqttLink(const MqttSettings &settings, QObject *parent)
     , m_settings(settings)
     , m_client(settings)
     , m_connection(settings, m_client)
+    , m_neighbours(settings)
 {
     connect(&m_connection, &MqttConnection::connected, this, &MqttLink::connected);
     connect(&m_client, &MqttClient::acknowledged, this, &MqttLink::acknowledged);
@@ -42,6 +43,8 @@ void MqttLink::connected()
 {
     m_commandMid = -1; // message ids start afresh with every connection
     m_client.subscribe(m_settings.topic(QStringLiteral("request")));
+    m_client.subscribe(m_neighbours.topic());
+    m_client.notify(m_neighbours.topic(), m_neighbours.greeting());
     // The broker may have restarted without its retained messages.
     for (const ApplianceStates::State &state : m_states.all())
         publishState(state);
@@ -50,8 +53,18 @@ void MqttLink::connected()
 }
 
 // A request is carried out when it is sent, not whenever the relay connects again.
-void MqttLink::arrived(const QByteArray &payload, bool retained)
+void MqttLink::arrived(const QString &topic, const QByteArray &payload, bool retained)
 {
+    if (topic == m_neighbours.topic()) {
+        const Neighbours::Heard heard = m_neighbours.heard(payload);
+        if (!heard.answer.isEmpty() && m_connection.isConnected()) {
+            m_client.notify(topic, heard.answer);
+            m_client.sendPublished();
+        }
+        if (!heard.line.isEmpty())
+            emit event(heard.line, true);
+        return;
+    }
     if (!retained) {
         emit requestArrived(payload);
         return;
@@ -59,7 +72,6 @@ void MqttLink::arrived(const QByteArray &payload, bool retained)
     if (m_retainedTold)
         return;
     m_retainedTold = true;
-    const QString topic = m_settings.topic(QStringLiteral("request"));
     emit event(QStringLiteral(
                    "MQTT 主题 %1 上有一条保留的请求，不执行；请清除它：mosquitto_pub -r -n -t '%1'")
                    .arg(topic),

@@ -5,6 +5,7 @@
 #include "mqttclient.h"
 #include "mqttconnection.h"
 #include "mqttsettings.h"
+#include "neighbours.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -14,7 +15,8 @@
 // does waits on the network, connecting included. It announces itself at PREFIX/status (`online`,
 // retained; the will says `offline`), publishes commands at PREFIX/command and the last state of
 // each appliance at PREFIX/state/<device word> (retained), and passes on every message of
-// PREFIX/request but a retained one, which would be carried out again at every connection. When the
+// PREFIX/request but a retained one, which would be carried out again at every connection. It
+// tells of another relay answering on the same prefix. When the
 // broker is away it keeps trying, more and more slowly, and keeps the latest command for when it is
 // back. Signals are emitted from the event loop, never from inside the library, so a slot may do
 // anything with the link, stop() or delete it included.
@@ -42,7 +44,7 @@ signals:
 
 private:
     void connected();
-    void arrived(const QByteArray &payload, bool retained);
+    void arrived(const QString &topic, const QByteArray &payload, bool retained);
     void acknowledged(int mid);
     void sendCommand();
     void publishState(const ApplianceStates::State &state);
@@ -55,5 +57,6 @@ private:
     QString m_command; // published but not yet acknowledged, or waiting for the broker
     int m_commandMid = -1;
     ApplianceStates m_states;
+    Neighbours m_neighbours;
     bool m_retainedTold = false;
 };

@@ -2,6 +2,8 @@
 
 #include "mqtttls.h"
 
+#include <QCryptographicHash>
+#include <QSysInfo>
 #include <QUrl>
 
 namespace {
@@ -9,6 +11,16 @@ namespace {
 constexpr qsizetype LongestPrefixBytes = 65535 - 16;
 constexpr qsizetype LongestShownUrl = 100;
 } // namespace
+
+// Host names repeat (every Raspberry Pi is raspberrypi); the machine's id does not.
+QByteArray MqttSettings::clientId() const
+{
+    QByteArray machine = QSysInfo::machineUniqueId();
+    if (machine.isEmpty())
+        machine = QSysInfo::machineHostName().toUtf8();
+    const QByteArray seed = machine + '\n' + prefix.toUtf8() + '\n' + identity.toUtf8();
+    return "morvane" + QCryptographicHash::hash(seed, QCryptographicHash::Sha256).toHex().left(16);
+}
 
 Result<QString> MqttSettings::checkedPrefix(const QString &prefix)
 {

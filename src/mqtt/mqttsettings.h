@@ -13,6 +13,8 @@ struct MqttSettings {
     bool tls = false;
     QString caFile; // empty: the system's CA certificates
     enum class Encoding { Utf8, Gbk } encoding = Encoding::Utf8;
+    // What tells this relay from another on the same machine: where it reads and sends.
+    QString identity;
 
     // mqtt://[USER@]HOST[:PORT][/PREFIX] or mqtts:// (port 8883); why not (naming what was typed)
     // for anything else, including mqtts:// where the build has no TLS.
@@ -23,6 +25,11 @@ struct MqttSettings {
     static Result<QString> checkedPrefix(const QString &prefix);
     // Whether this build speaks TLS (OpenSSL on Linux; the Windows build has none).
     static bool hasTls();
+
+    // Stable, so that a relay started again after a crash takes over its old connection at once
+    // (whose will would otherwise mark it offline once the broker gives up on it); one for each
+    // machine, prefix and identity; 23 letters and digits, which every broker must accept.
+    QByteArray clientId() const;
 
     // PREFIX/LEAF
     QString topic(const QString &leaf) const { return prefix + u'/' + leaf; }

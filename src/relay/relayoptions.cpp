@@ -190,6 +190,10 @@ Result<RelayOptions> relayOptions(const OptionValues &given, const QString &defa
             return Failure(
                 given.all(u"mqtt_cafile"_qs).first().invalid(QStringLiteral("只用于 mqtts://")));
         options.mqtt->caFile = given.value<QString>(u"mqtt_cafile"_qs);
+        QStringList identity{options.requestFile, options.serialDevices.join(u' ')};
+        for (const UdpDestination &udp : std::as_const(options.udp))
+            identity << QStringLiteral("%1:%2").arg(udp.host).arg(udp.port);
+        options.mqtt->identity = identity.join(u'\n');
     } else if (given.has(u"request"_qs) && options.requestFile.isEmpty()) {
         return Failure(QStringLiteral("%1 只能与 --mqtt 同用：否则没有请求可转发")
                            .arg(given.all(u"request"_qs).first().typed()));

@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QSysInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -66,6 +67,7 @@ private slots:
     void passesRequestsOnAsSent_data();
     void passesRequestsOnAsSent();
     void retainedRequestIsToldNotCarriedOut();
+    void twoRelaysOnOnePrefixBothStay();
     void refusedLoginNamesTheReason_data();
     void refusedLoginNamesTheReason();
     void brokerDownAtStartGetsTheLatestCommand();
@@ -300,6 +302,28 @@ void tst_MqttLink::retainedRequestIsToldNotCarriedOut()
     QTest::qWait(500);
     QCOMPARE(arrived.size(), 1);
     QCOMPARE(watched.events.count(told), 1);
+}
+
+// Two relays of one machine on one prefix, reading different files: neither knocks the other off
+// the broker, and each says the other is there, naming its host.
+void tst_MqttLink::twoRelaysOnOnePrefixBothStay()
+{
+    MqttSettings first = plain(m_broker.port), second = first;
+    first.identity = QStringLiteral("/srv/a/api.txt");
+    second.identity = QStringLiteral("/srv/b/api.txt");
+    Watched one(first), other(second);
+    QVERIFY(one.connected() && other.connected());
+    const QString told = QStringLiteral("另一个 morvane-relay（主机 %1，客户端标识 ")
+                             .arg(QSysInfo::machineHostName());
+    QVERIFY(runUntil([&] { return one.log().contains(told.toUtf8()); }, 5000));
+    QVERIFY(runUntil([&] { return other.log().contains(told.toUtf8()); }, 5000));
+    QTest::qWait(2500);
+    QVERIFY(one.link.isConnected() && other.link.isConnected());
+    for (const Watched *watched : {&one, &other}) {
+        QCOMPARE(watched->events.size(), 2);
+        QCOMPARE(watched->events.filter(told).size(), 1);
+    }
+    QVERIFY(first.clientId() != second.clientId());
 }
 
 void tst_MqttLink::refusedLoginNamesTheReason_data()
