@@ -9,8 +9,6 @@
 #include <mosquitto.h>
 
 namespace {
-constexpr int KeepAliveSeconds = 30;
-
 void initialiseLibraryOnce()
 {
     static const int done = mosquitto_lib_init();
@@ -50,7 +48,7 @@ Result<void> MqttClient::open(const QHostAddress &address)
     }
     errno = 0;
     const int rc = mosquitto_connect_async(m_client, address.toString().toUtf8().constData(),
-                                           m_settings.port, KeepAliveSeconds);
+                                           m_settings.port, m_settings.keepAlive);
     const int error = errno;
     if (rc != MOSQ_ERR_SUCCESS) {
         // Reset before it was made, as Wine reports a port nobody listens on: refused.

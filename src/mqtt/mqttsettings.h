@@ -12,6 +12,10 @@ struct MqttSettings {
     QString prefix = QStringLiteral("morvane");
     bool tls = false;
     QString caFile; // empty: the system's CA certificates
+    // Seconds without a word from the broker before it is asked whether it is there; as long again
+    // without an answer and the connection is given up, so a hung broker is noticed within twice
+    // this and a second.
+    int keepAlive = 5;
     enum class Encoding { Utf8, Gbk } encoding = Encoding::Utf8;
     // What tells this relay from another on the same machine: where it reads and sends.
     QString identity;

@@ -153,6 +153,13 @@ OptionTable relayOptionTable(const QString &defaultRequestFile)
              .check(encoding)
              .inFile()
              .needs(u"mqtt"_qs),
+         Option(u"mqtt-keepalive"_qs, u"秒数"_qs)
+             .help(u"多久没有服务器的消息就问它一次，5 到 600，默认 5；再等同样久仍无回答即重连"_qs,
+                   u"seconds of silence before the broker is asked, 5 to 600, 5 unless given; as "
+                   u"long again without an answer and the relay connects anew"_qs)
+             .check(whole(5, 600, QStringLiteral("秒数")))
+             .inFile()
+             .needs(u"mqtt"_qs),
          // Where not every user of the machine can read them.
          Option::fileOnly(u"mqtt_password"_qs).needs(u"mqtt"_qs).secret(),
          Option::fileOnly(u"mqtt_cafile"_qs).check(readableFile).needs(u"mqtt"_qs),
@@ -186,6 +193,7 @@ Result<RelayOptions> relayOptions(const OptionValues &given, const QString &defa
         options.mqtt = given.value<MqttSettings>(u"mqtt"_qs);
         options.mqtt->password = given.value<QString>(u"mqtt_password"_qs);
         options.mqtt->encoding = given.value(u"mqtt-encoding"_qs, options.mqtt->encoding);
+        options.mqtt->keepAlive = given.value(u"mqtt-keepalive"_qs, options.mqtt->keepAlive);
         if (given.has(u"mqtt_cafile"_qs) && !options.mqtt->tls)
             return Failure(
                 given.all(u"mqtt_cafile"_qs).first().invalid(QStringLiteral("只用于 mqtts://")));

@@ -68,6 +68,7 @@ private slots:
     void passesRequestsOnAsSent();
     void retainedRequestIsToldNotCarriedOut();
     void twoRelaysOnOnePrefixBothStay();
+    void hungBrokerIsNoticed();
     void refusedLoginNamesTheReason_data();
     void refusedLoginNamesTheReason();
     void brokerDownAtStartGetsTheLatestCommand();
@@ -324,6 +325,37 @@ void tst_MqttLink::twoRelaysOnOnePrefixBothStay()
         QCOMPARE(watched->events.filter(told).size(), 1);
     }
     QVERIFY(first.clientId() != second.clientId());
+}
+
+// A broker that lets the relay in, then hangs: still taking connections, answering nothing. The
+// relay notices within twice its keepalive and a second, says so, and tries again as ever.
+void tst_MqttLink::hungBrokerIsNoticed()
+{
+    QTcpServer hung;
+    QVERIFY(hung.listen(QHostAddress::LocalHost));
+    QList<QTcpSocket *> clients;
+    QObject::connect(&hung, &QTcpServer::newConnection, [&] {
+        QTcpSocket *client = hung.nextPendingConnection();
+        if (clients.isEmpty())
+            QObject::connect(client, &QTcpSocket::readyRead, client, [client] {
+                client->readAll();
+                client->write(QByteArray::fromHex("20020000")); // CONNACK, accepted
+                QObject::disconnect(client, &QTcpSocket::readyRead, nullptr, nullptr);
+            });
+        clients << client;
+    });
+    MqttSettings settings = plain(hung.serverPort());
+    settings.keepAlive = 5; // the least the library takes
+    Watched watched(settings);
+    QVERIFY2(watched.connected(), watched.log().constData());
+    QElapsedTimer clock;
+    clock.start();
+    const QString lost = QStringLiteral("与 MQTT 服务器 %1 的连接已断开：服务器无响应，正在重连")
+                             .arg(where(hung.serverPort()));
+    QVERIFY2(watched.logged(lost), watched.log().constData());
+    QVERIFY2(clock.elapsed() < 2 * 5000 + 1500, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(runUntil([&] { return clients.size() == 2; }, 3000));
+    QCOMPARE(watched.events.size(), 2);
 }
 
 void tst_MqttLink::refusedLoginNamesTheReason_data()

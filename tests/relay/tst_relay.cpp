@@ -105,6 +105,13 @@ private slots:
         QTest::newRow("prefix of 21,840 Chinese characters")
             << prefixed(QString(21840, u'家')) << none << u"2 65520 字节"_qs;
 
+        QTest::newRow("keepalive under 5")
+            << QStringList{"--mqtt", "mqtt://hub", "--mqtt-keepalive", "4"} << none
+            << u"2 --mqtt-keepalive“4”无效：应为 5 到 600 之间的秒数"_qs;
+        QTest::newRow("keepalive without mqtt")
+            << QStringList{"--udp", "h:5", "--mqtt-keepalive", "9"} << none
+            << u"2 --mqtt-keepalive 只能与 --mqtt 同用"_qs;
+
         QTest::newRow("both outputs")
             << QStringList{"--serial", "auto", "--baud", "115200", "--udp", "１２７.0.0.1:８８"}
             << none
