@@ -6,6 +6,7 @@ MqttLink::MqttLink(const MqttSettings &settings, QObject *parent)
     , m_client(settings)
     , m_connection(settings, m_client)
     , m_neighbours(settings)
+    , m_discovery(settings)
 {
     connect(&m_connection, &MqttConnection::connected, this, &MqttLink::connected);
     connect(&m_client, &MqttClient::acknowledged, this, &MqttLink::acknowledged);
@@ -45,6 +46,10 @@ void MqttLink::connected()
     m_client.subscribe(m_settings.topic(QStringLiteral("request")));
     m_client.subscribe(m_neighbours.topic());
     m_client.notify(m_neighbours.topic(), m_neighbours.greeting());
+    m_client.subscribe(m_discovery.markerTopic());
+    if (!m_discovery.hubStatusTopic().isEmpty())
+        m_client.subscribe(m_discovery.hubStatusTopic());
+    publishAll(m_discovery.announcement());
     // The broker may have restarted without its retained messages.
     for (const ApplianceStates::State &state : m_states.all())
         publishState(state);
@@ -63,6 +68,13 @@ void MqttLink::arrived(const QString &topic, const QByteArray &payload, bool ret
         }
         if (!heard.line.isEmpty())
             emit event(heard.line, true);
+        return;
+    }
+    if (topic == m_discovery.markerTopic() || topic == m_discovery.hubStatusTopic()) {
+        publishAll(topic == m_discovery.markerTopic() ? m_discovery.stale(payload)
+                   : payload == "online"              ? m_discovery.announcement()
+                                                      : QList<Discovery::Message>());
+        m_client.sendPublished();
         return;
     }
     if (!retained) {
@@ -84,6 +96,12 @@ void MqttLink::sendCommand()
     const Result<int> mid =
         m_client.publish(m_settings.topic(QStringLiteral("command")), encoded(m_command), false);
     m_commandMid = mid ? *mid : -1;
+}
+
+void MqttLink::publishAll(const QList<Discovery::Message> &messages)
+{
+    for (const Discovery::Message &message : messages)
+        m_client.publishFact(message.topic, message.payload);
 }
 
 void MqttLink::acknowledged(int mid)

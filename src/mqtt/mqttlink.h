@@ -1,6 +1,7 @@
 #pragma once
 
 #include "appliancestates.h"
+#include "discovery.h"
 #include "gbk.h"
 #include "mqttclient.h"
 #include "mqttconnection.h"
@@ -16,10 +17,10 @@
 // retained; the will says `offline`), publishes commands at PREFIX/command and the last state of
 // each appliance at PREFIX/state/<device word> (retained), and passes on every message of
 // PREFIX/request but a retained one, which would be carried out again at every connection. It
-// tells of another relay answering on the same prefix. When the
-// broker is away it keeps trying, more and more slowly, and keeps the latest command for when it is
-// back. Signals are emitted from the event loop, never from inside the library, so a slot may do
-// anything with the link, stop() or delete it included.
+// tells of another relay answering on the same prefix, and announces itself to a hub's discovery.
+// When the broker is away it keeps trying, more and more slowly, and keeps the latest command for
+// when it is back. Signals are emitted from the event loop, never from inside the library, so a
+// slot may do anything with the link, stop() or delete it included.
 class MqttLink : public QObject {
     Q_OBJECT
 
@@ -47,6 +48,7 @@ private:
     void arrived(const QString &topic, const QByteArray &payload, bool retained);
     void acknowledged(int mid);
     void sendCommand();
+    void publishAll(const QList<Discovery::Message> &messages);
     void publishState(const ApplianceStates::State &state);
     QByteArray encoded(const QString &text);
 
@@ -58,5 +60,6 @@ private:
     int m_commandMid = -1;
     ApplianceStates m_states;
     Neighbours m_neighbours;
+    Discovery m_discovery;
     bool m_retainedTold = false;
 };

@@ -17,6 +17,9 @@ struct MqttSettings {
     // this and a second.
     int keepAlive = 5;
     enum class Encoding { Utf8, Gbk } encoding = Encoding::Utf8;
+    // Where a hub looks for devices to discover ("homeassistant"); empty: the relay is not
+    // announced, and an announcement made before is withdrawn.
+    QString discoveryPrefix;
     // What tells this relay from another on the same machine: where it reads and sends.
     QString identity;
 

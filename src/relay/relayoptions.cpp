@@ -153,6 +153,13 @@ OptionTable relayOptionTable(const QString &defaultRequestFile)
              .check(encoding)
              .inFile()
              .needs(u"mqtt"_qs),
+         Option(u"mqtt-discovery"_qs, u"前缀"_qs)
+             .help(u"向家居中枢（如 Home Assistant）的自动发现通告本机，前缀通常为 homeassistant；"
+                   u"不给则撤回以前的通告"_qs,
+                   u"announce the relay to a hub's MQTT discovery under this prefix"_qs)
+             .check(&MqttSettings::checkedPrefix)
+             .inFile()
+             .needs(u"mqtt"_qs),
          Option(u"mqtt-keepalive"_qs, u"秒数"_qs)
              .help(u"多久没有服务器的消息就问它一次，5 到 600，默认 5；再等同样久仍无回答即重连"_qs,
                    u"seconds of silence before the broker is asked, 5 to 600, 5 unless given; as "
@@ -194,6 +201,7 @@ Result<RelayOptions> relayOptions(const OptionValues &given, const QString &defa
         options.mqtt->password = given.value<QString>(u"mqtt_password"_qs);
         options.mqtt->encoding = given.value(u"mqtt-encoding"_qs, options.mqtt->encoding);
         options.mqtt->keepAlive = given.value(u"mqtt-keepalive"_qs, options.mqtt->keepAlive);
+        options.mqtt->discoveryPrefix = given.value<QString>(u"mqtt-discovery"_qs);
         if (given.has(u"mqtt_cafile"_qs) && !options.mqtt->tls)
             return Failure(
                 given.all(u"mqtt_cafile"_qs).first().invalid(QStringLiteral("只用于 mqtts://")));
