@@ -107,6 +107,7 @@ void Relay::requestArrived(const QByteArray &payload)
     m_log.event(QStringLiteral("收到 MQTT 上的请求“%1”，命令“%2”").arg(shown(request), command));
     m_outputs.deliver(command);
     m_mqtt->publishCommand(command);
+    m_fileCommandOwed = m_serving;
 }
 
 QString Relay::outputsLine() const
@@ -138,6 +139,9 @@ void Relay::polled(const PollEvent &event)
 {
     if (event.commandChanged)
         noteRequest(event);
+    else if (m_fileCommandOwed && event.outcome != PollEvent::Outcome::Absent && m_mqtt)
+        m_mqtt->publishCommand(event.command);
+    m_fileCommandOwed = false;
     m_outputs.book();
     if (event.outcome == PollEvent::Outcome::Unreadable) {
         m_unreadable.failed(QStringLiteral("请求文件 %1 无法读取").arg(m_options.requestFile),

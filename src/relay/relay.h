@@ -54,5 +54,7 @@ private:
     MqttLink *m_mqtt = nullptr;
     Failures m_unreadable;
     bool m_serving = false;
+    // A request over MQTT went out between ticks: the file's command, sent again, is the state.
+    bool m_fileCommandOwed = false;
     qint64 m_servingSince = 0;
 };

@@ -105,6 +105,15 @@ private slots:
         QTest::newRow("prefix of 21,840 Chinese characters")
             << prefixed(QString(21840, u'家')) << none << u"2 65520 字节"_qs;
 
+        QTest::newRow("discovery prefix $SYS")
+            << QStringList{"--mqtt", "mqtt://hub", "--mqtt-discovery", "$SYS"} << none
+            << u"2 --mqtt-discovery“$SYS”无效：主题前缀不能以 $ 开头"_qs;
+        QTest::newRow("discovery prefix with a line end")
+            << QStringList{} << QByteArray("mqtt=mqtt://hub\nmqtt_discovery=\"home\\nassistant\"\n")
+            << u"2 控制字符"_qs;
+        QTest::newRow("discovery without mqtt")
+            << QStringList{"--udp", "h:5", "--mqtt-discovery", "homeassistant"} << none
+            << u"2 --mqtt-discovery 只能与 --mqtt 同用"_qs;
         QTest::newRow("keepalive under 5")
             << QStringList{"--mqtt", "mqtt://hub", "--mqtt-keepalive", "4"} << none
             << u"2 --mqtt-keepalive“4”无效：应为 5 到 600 之间的秒数"_qs;
