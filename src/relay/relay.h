@@ -4,6 +4,7 @@
 #include "pollcycle.h"
 #include "relaylog.h"
 #include "relayoptions.h"
+#include "requestevents.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -53,6 +54,7 @@ private:
     std::unique_ptr<Poller> m_poller;
     MqttLink *m_mqtt = nullptr;
     Failures m_unreadable;
+    RequestEvents m_requests;
     bool m_serving = false;
     // A request over MQTT went out between ticks: the file's command, sent again, is the state.
     bool m_fileCommandOwed = false;

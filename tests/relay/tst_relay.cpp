@@ -152,6 +152,28 @@ private slots:
         QVERIFY2(line.text.size() < 400, qPrintable(line.text.first(400)));
     }
 
+    // A flood of requests: five told one by one, then one line for the rest of the second, while
+    // a failure among them is told at once; the next second starts afresh.
+    void floodOfRequestsIsSummarised()
+    {
+        RelayUnderTest under(
+            {u"--mqtt"_qs, u"mqtt://127.0.0.1:9/t"_qs, u"--request"_qs, u"none"_qs});
+        QVERIFY(under.relay);
+        for (int i = 0; i < 100; ++i)
+            under.relay->requestArrived(i % 2 ? "打开空调" : "关闭电视");
+        under.relay->requestArrived("你好");
+        QCOMPARE(under.lines.size(), 6);
+        QCOMPARE(under.lines[4], u"收到 MQTT 上的请求“关闭电视”，命令“电视=关闭”"_qs);
+        QVERIFY(under.lines[5].startsWith(u"MQTT 上的请求“你好”中没有"));
+        QVERIFY(runUntil([&] { return under.lines.size() == 7; }, 2000));
+        QCOMPARE(under.lines[6], u"1 秒内另有 95 个请求（第一个“打开空调”，最后一个“打开空调”），"
+                                 u"命令：电视=关闭 47 次、空调=启动 48 次"_qs);
+        under.relay->requestArrived("打开电视");
+        QCOMPARE(under.lines.size(), 8);
+        QTest::qWait(2200);
+        QCOMPARE(under.lines.size(), 8);
+    }
+
     // A request that would forge a line of the log with a line end of its own: its control
     // characters written out, one line.
     void requestCannotForgeALogLine()
