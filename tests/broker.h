@@ -104,10 +104,10 @@ public:
     {
         return m_connected && runUntil([this] { return m_subscribed == m_topics; }, 5000);
     }
-    void publish(const QByteArray &topic, const QByteArray &payload)
+    void publish(const QByteArray &topic, const QByteArray &payload, bool retain = false)
     {
         mosquitto_publish(m_client, nullptr, topic.constData(), int(payload.size()),
-                          payload.constData(), 1, false);
+                          payload.constData(), 1, retain);
     }
     QList<Message> on(const QByteArray &topic) const
     {

@@ -4,7 +4,29 @@
 
 QString misuse(const QString &why)
 {
-    return why + QStringLiteral("（用 --help 查看用法）");
+    return escaped(why) + QStringLiteral("（用 --help 查看用法）");
+}
+
+QString escaped(QStringView text)
+{
+    QString line;
+    line.reserve(text.size());
+    for (const QChar c : text) {
+        if (c.category() != QChar::Other_Control && c != QChar::LineSeparator &&
+            c != QChar::ParagraphSeparator)
+            line += c;
+        else if (c == u'\n')
+            line += u"\\n";
+        else if (c == u'\r')
+            line += u"\\r";
+        else if (c == u'\t')
+            line += u"\\t";
+        else if (c.unicode() < 0x100)
+            line += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QChar(u'0'));
+        else
+            line += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QChar(u'0'));
+    }
+    return line;
 }
 
 QString timeStamp()

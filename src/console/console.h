@@ -13,6 +13,10 @@ enum ExitStatus { Ended = 0, Failed = 1, Misused = 2 };
 // The one line that ends a misused program: what was wrong, then where to read how to start it.
 QString misuse(const QString &why);
 
+// `text` with every control character written out (\n, \r, \t, \xHH, \uHHHH), line ends and
+// separators included, so that nothing from outside can start a line of its own.
+QString escaped(QStringView text);
+
 // The local time at the start of a log line, to the millisecond: "2024-05-01 08:30:00.123".
 QString timeStamp();
 

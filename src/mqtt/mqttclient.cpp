@@ -2,36 +2,25 @@
 
 #include "errors.h"
 #include "mqtttls.h"
+#include "quickack.h"
 
-#include <QCryptographicHash>
 #include <QSocketNotifier>
-#include <QSysInfo>
 #include <cerrno>
 #include <mosquitto.h>
 
 namespace {
-constexpr int KeepAliveSeconds = 30;
-
 void initialiseLibraryOnce()
 {
     static const int done = mosquitto_lib_init();
     Q_UNUSED(done);
 }
 
-// Stable, so that a relay started again after a crash takes over its old connection at once
-// (whose will would otherwise mark it offline once the broker gives up on it); one per machine
-// and prefix; and 23 letters and digits, which every broker must accept.
-QByteArray clientIdFor(const QString &prefix)
-{
-    const QByteArray seed = (QSysInfo::machineHostName() + u'\n' + prefix).toUtf8();
-    return "morvane" + QCryptographicHash::hash(seed, QCryptographicHash::Sha256).toHex().left(16);
-}
 } // namespace
 
 MqttClient::MqttClient(const MqttSettings &settings, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
-    , m_clientId(clientIdFor(settings.prefix))
+    , m_clientId(settings.clientId())
     , m_tls(std::make_unique<MqttTls>())
 {
     initialiseLibraryOnce();
@@ -59,7 +48,7 @@ Result<void> MqttClient::open(const QHostAddress &address)
     }
     errno = 0;
     const int rc = mosquitto_connect_async(m_client, address.toString().toUtf8().constData(),
-                                           m_settings.port, KeepAliveSeconds);
+                                           m_settings.port, m_settings.keepAlive);
     const int error = errno;
     if (rc != MOSQ_ERR_SUCCESS) {
         // Reset before it was made, as Wine reports a port nobody listens on: refused.
@@ -97,7 +86,9 @@ Result<void> MqttClient::newClient()
     mosquitto_message_callback_set(
         m_client, [](mosquitto *, void *client, const mosquitto_message *message) {
             emit static_cast<MqttClient *>(client)->messageArrived(
-                QByteArray(static_cast<const char *>(message->payload), message->payloadlen));
+                QString::fromUtf8(message->topic),
+                QByteArray(static_cast<const char *>(message->payload), message->payloadlen),
+                message->retain);
         });
     if (m_settings.tls)
         return m_tls->prepare(m_client, m_settings.host, m_settings.caFile);
@@ -141,7 +132,10 @@ void MqttClient::readable()
     if (!socketUsable())
         return;
     errno = 0;
-    afterIo(mosquitto_loop_read(m_client, 1));
+    const int rc = mosquitto_loop_read(m_client, 1);
+    if (rc == MOSQ_ERR_SUCCESS)
+        acknowledgePromptly(m_socket);
+    afterIo(rc);
 }
 
 void MqttClient::writable()
@@ -228,8 +222,12 @@ Result<int> MqttClient::publish(const QString &topic, const QByteArray &payload,
 
 void MqttClient::publishFact(const QString &topic, const QByteArray &payload)
 {
-    mosquitto_publish(m_client, nullptr, topic.toUtf8().constData(), int(payload.size()),
-                      payload.constData(), 1, true);
+    Q_UNUSED(publish(topic, payload, true));
+}
+
+void MqttClient::notify(const QString &topic, const QByteArray &payload)
+{
+    Q_UNUSED(publish(topic, payload, false));
 }
 
 void MqttClient::subscribe(const QString &topic)

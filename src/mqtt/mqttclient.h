@@ -38,6 +38,8 @@ public:
     // Retained, at QoS 1, for what every connection publishes anew: one lost with its connection
     // needs no word.
     void publishFact(const QString &topic, const QByteArray &payload);
+    // Not retained, at QoS 1, for a word to whoever listens now: one lost needs no word either.
+    void notify(const QString &topic, const QByteArray &payload);
     void subscribe(const QString &topic);
     // Has what was published, other than from the slots below, go out.
     void sendPublished();
@@ -46,7 +48,8 @@ signals:
     // From inside the library: what the slots publish goes out once it returns.
     void answered(int code); // 0: connected, else the broker's reason for refusing
     void acknowledged(int mid);
-    void messageArrived(const QByteArray &payload);
+    // `retained`: kept by the broker from before, not sent just now.
+    void messageArrived(const QString &topic, const QByteArray &payload, bool retained);
     // The client is closed by then.
     void ended(const QString &reason);
 

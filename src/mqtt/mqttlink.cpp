@@ -5,11 +5,12 @@ MqttLink::MqttLink(const MqttSettings &settings, QObject *parent)
     , m_settings(settings)
     , m_client(settings)
     , m_connection(settings, m_client)
+    , m_neighbours(settings)
+    , m_discovery(settings)
 {
     connect(&m_connection, &MqttConnection::connected, this, &MqttLink::connected);
     connect(&m_client, &MqttClient::acknowledged, this, &MqttLink::acknowledged);
-    connect(&m_client, &MqttClient::messageArrived, this, &MqttLink::requestArrived,
-            Qt::QueuedConnection);
+    connect(&m_client, &MqttClient::messageArrived, this, &MqttLink::arrived, Qt::QueuedConnection);
     connect(&m_connection, &MqttConnection::event, this, &MqttLink::event);
     connect(&m_connection, &MqttConnection::stopped, this, &MqttLink::stopped);
 }
@@ -43,11 +44,50 @@ void MqttLink::connected()
 {
     m_commandMid = -1; // message ids start afresh with every connection
     m_client.subscribe(m_settings.topic(QStringLiteral("request")));
+    m_client.subscribe(m_neighbours.topic());
+    m_client.notify(m_neighbours.topic(), m_neighbours.greeting());
+    m_client.subscribe(m_discovery.markerTopic());
+    if (!m_discovery.hubStatusTopic().isEmpty())
+        m_client.subscribe(m_discovery.hubStatusTopic());
+    publishAll(m_discovery.announcement());
     // The broker may have restarted without its retained messages.
     for (const ApplianceStates::State &state : m_states.all())
         publishState(state);
     if (!m_command.isEmpty())
         sendCommand();
+}
+
+// A request is carried out when it is sent, not whenever the relay connects again.
+void MqttLink::arrived(const QString &topic, const QByteArray &payload, bool retained)
+{
+    if (topic == m_neighbours.topic()) {
+        const Neighbours::Heard heard = m_neighbours.heard(payload);
+        if (!heard.answer.isEmpty() && m_connection.isConnected()) {
+            m_client.notify(topic, heard.answer);
+            m_client.sendPublished();
+        }
+        if (!heard.line.isEmpty())
+            emit event(heard.line, true);
+        return;
+    }
+    if (topic == m_discovery.markerTopic() || topic == m_discovery.hubStatusTopic()) {
+        publishAll(topic == m_discovery.markerTopic() ? m_discovery.stale(payload)
+                   : payload == "online"              ? m_discovery.announcement()
+                                                      : QList<Discovery::Message>());
+        m_client.sendPublished();
+        return;
+    }
+    if (!retained) {
+        emit requestArrived(payload);
+        return;
+    }
+    if (m_retainedTold)
+        return;
+    m_retainedTold = true;
+    emit event(QStringLiteral(
+                   "MQTT 主题 %1 上有一条保留的请求，不执行；请清除它：mosquitto_pub -r -n -t '%1'")
+                   .arg(topic),
+               true);
 }
 
 // The command stays until the broker has it, and is published again on reconnecting.
@@ -56,6 +96,12 @@ void MqttLink::sendCommand()
     const Result<int> mid =
         m_client.publish(m_settings.topic(QStringLiteral("command")), encoded(m_command), false);
     m_commandMid = mid ? *mid : -1;
+}
+
+void MqttLink::publishAll(const QList<Discovery::Message> &messages)
+{
+    for (const Discovery::Message &message : messages)
+        m_client.publishFact(message.topic, message.payload);
 }
 
 void MqttLink::acknowledged(int mid)

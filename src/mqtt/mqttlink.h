@@ -1,10 +1,12 @@
 #pragma once
 
 #include "appliancestates.h"
+#include "discovery.h"
 #include "gbk.h"
 #include "mqttclient.h"
 #include "mqttconnection.h"
 #include "mqttsettings.h"
+#include "neighbours.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -14,9 +16,11 @@
 // does waits on the network, connecting included. It announces itself at PREFIX/status (`online`,
 // retained; the will says `offline`), publishes commands at PREFIX/command and the last state of
 // each appliance at PREFIX/state/<device word> (retained), and passes on every message of
-// PREFIX/request. When the broker is away it keeps trying, more and more slowly, and keeps the
-// latest command for when it is back. Signals are emitted from the event loop, never from inside
-// the library, so a slot may do anything with the link, stop() or delete it included.
+// PREFIX/request but a retained one, which would be carried out again at every connection. It
+// tells of another relay answering on the same prefix, and announces itself to a hub's discovery.
+// When the broker is away it keeps trying, more and more slowly, and keeps the latest command for
+// when it is back. Signals are emitted from the event loop, never from inside the library, so a
+// slot may do anything with the link, stop() or delete it included.
 class MqttLink : public QObject {
     Q_OBJECT
 
@@ -41,8 +45,10 @@ signals:
 
 private:
     void connected();
+    void arrived(const QString &topic, const QByteArray &payload, bool retained);
     void acknowledged(int mid);
     void sendCommand();
+    void publishAll(const QList<Discovery::Message> &messages);
     void publishState(const ApplianceStates::State &state);
     QByteArray encoded(const QString &text);
 
@@ -53,4 +59,7 @@ private:
     QString m_command; // published but not yet acknowledged, or waiting for the broker
     int m_commandMid = -1;
     ApplianceStates m_states;
+    Neighbours m_neighbours;
+    Discovery m_discovery;
+    bool m_retainedTold = false;
 };

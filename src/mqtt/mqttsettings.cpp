@@ -2,7 +2,44 @@
 
 #include "mqtttls.h"
 
+#include <QCryptographicHash>
+#include <QSysInfo>
 #include <QUrl>
+
+namespace {
+// A topic holds at most 65,535 bytes of UTF-8; the longest leaf is "/state/近光灯".
+constexpr qsizetype LongestPrefixBytes = 65535 - 16;
+constexpr qsizetype LongestShownUrl = 100;
+} // namespace
+
+// Host names repeat (every Raspberry Pi is raspberrypi); the machine's id does not.
+QByteArray MqttSettings::clientId() const
+{
+    QByteArray machine = QSysInfo::machineUniqueId();
+    if (machine.isEmpty())
+        machine = QSysInfo::machineHostName().toUtf8();
+    const QByteArray seed = machine + '\n' + prefix.toUtf8() + '\n' + identity.toUtf8();
+    return "morvane" + QCryptographicHash::hash(seed, QCryptographicHash::Sha256).toHex().left(16);
+}
+
+Result<QString> MqttSettings::checkedPrefix(const QString &prefix)
+{
+    if (prefix.split(u'/').contains(QString()))
+        return Failure(QStringLiteral("主题前缀不能有空的层级"));
+    if (prefix.contains(u'+') || prefix.contains(u'#'))
+        return Failure(QStringLiteral("主题前缀不能含通配符 + 或 #"));
+    if (prefix.startsWith(u'$'))
+        return Failure(QStringLiteral("主题前缀不能以 $ 开头（那是服务器自己的主题）"));
+    for (const QChar c : prefix) {
+        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
+            c == QChar::ParagraphSeparator)
+            return Failure(QStringLiteral("主题前缀不能含控制字符"));
+    }
+    if (const qsizetype bytes = prefix.toUtf8().size(); bytes > LongestPrefixBytes)
+        return Failure(
+            QStringLiteral("主题前缀有 %1 字节，最多 %2 字节").arg(bytes).arg(LongestPrefixBytes));
+    return prefix;
+}
 
 bool MqttSettings::hasTls()
 {
@@ -15,8 +52,12 @@ Result<MqttSettings> MqttSettings::fromUrl(const QString &url)
     // The message goes to the log: not with a password typed by mistake.
     const bool withPassword = parsed.userInfo().contains(u':');
     const auto fail = [&](const QString &why) {
+        const QString shown = withPassword ? parsed.toString(QUrl::RemovePassword) : url;
         return Failure(QStringLiteral("MQTT 地址“%1”无效：%2")
-                           .arg(withPassword ? parsed.toString(QUrl::RemovePassword) : url, why));
+                           .arg(shown.size() > LongestShownUrl
+                                    ? shown.first(LongestShownUrl) + QStringLiteral("…")
+                                    : shown,
+                                why));
     };
     const QString scheme = parsed.scheme();
     if (!parsed.isValid() || (scheme != u"mqtt" && scheme != u"mqtts") || parsed.hasQuery() ||
@@ -36,12 +77,13 @@ Result<MqttSettings> MqttSettings::fromUrl(const QString &url)
     if (port < 1 || port > 65535)
         return fail(QStringLiteral("端口须为 1 到 65535 之间的整数"));
     settings.port = quint16(port);
-    const QString path = parsed.path();
+    // Decoded: %0A is a line end, %2B a wildcard.
+    const QString path = parsed.path(QUrl::FullyDecoded);
     if (path.size() > 1) {
-        settings.prefix = path.mid(1);
-        if (settings.prefix.contains(u'+') || settings.prefix.contains(u'#') ||
-            settings.prefix.split(u'/').contains(QString()))
-            return fail(QStringLiteral("主题前缀不能含 +、# 或空的层级"));
+        const Result<QString> prefix = checkedPrefix(path.mid(1));
+        if (!prefix)
+            return fail(prefix.error());
+        settings.prefix = *prefix;
     }
     return settings;
 }

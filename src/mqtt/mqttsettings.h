@@ -12,13 +12,31 @@ struct MqttSettings {
     QString prefix = QStringLiteral("morvane");
     bool tls = false;
     QString caFile; // empty: the system's CA certificates
+    // Seconds without a word from the broker before it is asked whether it is there; as long again
+    // without an answer and the connection is given up, so a hung broker is noticed within twice
+    // this and a second.
+    int keepAlive = 5;
     enum class Encoding { Utf8, Gbk } encoding = Encoding::Utf8;
+    // Where a hub looks for devices to discover ("homeassistant"); empty: the relay is not
+    // announced, and an announcement made before is withdrawn.
+    QString discoveryPrefix;
+    // What tells this relay from another on the same machine: where it reads and sends.
+    QString identity;
 
     // mqtt://[USER@]HOST[:PORT][/PREFIX] or mqtts:// (port 8883); why not (naming what was typed)
     // for anything else, including mqtts:// where the build has no TLS.
     static Result<MqttSettings> fromUrl(const QString &url);
+    // A prefix every topic of the relay can be made from; why not, naming what is wrong: a
+    // wildcard, a leading `$` (the broker's own topics), an empty level, a control character, or
+    // more bytes than a topic may hold.
+    static Result<QString> checkedPrefix(const QString &prefix);
     // Whether this build speaks TLS (OpenSSL on Linux; the Windows build has none).
     static bool hasTls();
+
+    // Stable, so that a relay started again after a crash takes over its old connection at once
+    // (whose will would otherwise mark it offline once the broker gives up on it); one for each
+    // machine, prefix and identity; 23 letters and digits, which every broker must accept.
+    QByteArray clientId() const;
 
     // PREFIX/LEAF
     QString topic(const QString &leaf) const { return prefix + u'/' + leaf; }

@@ -23,6 +23,7 @@ Relay::Relay(const RelayOptions &options, RelayLog &log, QObject *parent)
     , m_log(log)
     , m_timer(new PollTimer(this))
     , m_unreadable(log)
+    , m_requests(log)
 {
     for (const UdpDestination &destination : options.udp)
         addUdp(destination);
@@ -94,9 +95,11 @@ void Relay::requestArrived(const QByteArray &payload)
             QStringLiteral("MQTT 上的请求“%1”中没有家电名称或开关词，已丢弃").arg(shown(request)));
         return;
     }
-    m_log.event(QStringLiteral("收到 MQTT 上的请求“%1”，命令“%2”").arg(shown(request), command));
+    m_requests.told(QStringLiteral("收到 MQTT 上的请求“%1”，命令“%2”").arg(shown(request), command),
+                    request, command);
     m_outputs.deliver(command);
     m_mqtt->publishCommand(command);
+    m_fileCommandOwed = m_serving;
 }
 
 QString Relay::outputsLine() const
@@ -115,6 +118,9 @@ void Relay::polled(const PollEvent &event)
 {
     if (event.commandChanged)
         noteRequest(event);
+    else if (m_fileCommandOwed && event.outcome != PollEvent::Outcome::Absent && m_mqtt)
+        m_mqtt->publishCommand(event.command);
+    m_fileCommandOwed = false;
     m_outputs.book();
     if (event.outcome == PollEvent::Outcome::Unreadable) {
         m_unreadable.failed(QStringLiteral("请求文件 %1 无法读取").arg(m_options.requestFile),
@@ -126,31 +132,33 @@ void Relay::polled(const PollEvent &event)
     if (event.outcome != PollEvent::Outcome::Absent || !m_serving)
         return;
     m_serving = false;
-    m_log.event(QStringLiteral("请求已撤走：持续 %1 秒，%2")
-                    .arg(seconds(m_log.now() - m_servingSince),
-                         m_outputs.tallies().join(QStringLiteral("，"))));
+    m_requests.told(QStringLiteral("请求已撤走：持续 %1 秒，%2")
+                        .arg(seconds(m_log.now() - m_servingSince),
+                             m_outputs.tallies().join(QStringLiteral("，"))),
+                    QStringLiteral("（撤走）"), QStringLiteral("撤走"));
 }
 
 void Relay::noteRequest(const PollEvent &event)
 {
     const QString request = shown(event.request);
     const QString &command = event.command;
+    QString line;
     if (!m_serving) {
         m_serving = true;
         m_servingSince = m_log.now();
         m_outputs.openBooks();
-        m_log.event(
-            command.isEmpty()
-                ? QStringLiteral("收到请求“%1”：其中没有家电名称或开关词，命令为空，什么也不发")
-                      .arg(request)
-                : QStringLiteral("收到请求“%1”，命令“%2”").arg(request, command));
+        line = command.isEmpty()
+                   ? QStringLiteral("收到请求“%1”：其中没有家电名称或开关词，命令为空，什么也不发")
+                         .arg(request)
+                   : QStringLiteral("收到请求“%1”，命令“%2”").arg(request, command);
     } else {
-        m_log.event(command.isEmpty()
-                        ? QStringLiteral("命令改为空（请求“%1”中没有家电名称或开关词），什么也不发")
-                              .arg(request)
-                        : QStringLiteral("命令改为“%1”（请求“%2”）").arg(command, request));
+        line = command.isEmpty()
+                   ? QStringLiteral("命令改为空（请求“%1”中没有家电名称或开关词），什么也不发")
+                         .arg(request)
+                   : QStringLiteral("命令改为“%1”（请求“%2”）").arg(command, request);
     }
     m_command = command;
+    m_requests.told(line, event.request, command);
     if (m_mqtt)
         m_mqtt->publishCommand(command);
 }

@@ -4,6 +4,7 @@
 #include "pollcycle.h"
 #include "relaylog.h"
 #include "relayoptions.h"
+#include "requestevents.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -64,7 +65,10 @@ private:
     Failures m_unreadable;
     SerialOutput *m_serial = nullptr;
     bool m_started = false;
+    RequestEvents m_requests;
     bool m_serving = false;
+    // A request over MQTT went out between ticks: the file's command, sent again, is the state.
+    bool m_fileCommandOwed = false;
     qint64 m_servingSince = 0;
     QString m_command;
 };

@@ -28,7 +28,7 @@ void RelayLog::failure(const QString &line)
 
 void RelayLog::write(const QString &line)
 {
-    m_writer(timeStamp() + QStringLiteral("  ") + line + u'\n');
+    m_writer(timeStamp() + QStringLiteral("  ") + escaped(line) + u'\n');
 }
 
 void Failures::failed(const QString &what, const QString &reason)
@@ -68,15 +68,9 @@ void Failures::ended(const QString &who)
 
 QString shown(const QString &text)
 {
-    QString line = text.size() > LongestShown
-                       ? text.first(LongestShown) + QStringLiteral("…（共 %1 字）").arg(text.size())
-                       : text;
-    for (QChar &c : line) {
-        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
-            c == QChar::ParagraphSeparator)
-            c = u' ';
-    }
-    return line;
+    return text.size() > LongestShown
+               ? text.first(LongestShown) + QStringLiteral("…（共 %1 字）").arg(text.size())
+               : text;
 }
 
 QString seconds(qint64 milliseconds)

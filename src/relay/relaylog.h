@@ -5,7 +5,8 @@
 #include <functional>
 
 // The relay's log: one line per event, each with the local time, on standard error (where
-// journald takes it as it is). Quiet, it keeps only failures and their ends.
+// journald takes it as it is). Control characters in a line are written out, so that no text from
+// outside can forge a line. Quiet, it keeps only failures and their ends.
 class RelayLog {
 public:
     using Writer = std::function<void(const QString &text)>;
@@ -53,8 +54,7 @@ private:
     QString m_reason;
 };
 
-// A text of the outside world, as one line of the log: line ends and other control characters
-// shown as spaces, and a long one cut short.
+// A text of the outside world as part of a line of the log: a long one cut short.
 QString shown(const QString &text);
 // Milliseconds as seconds, the way the log gives a duration.
 QString seconds(qint64 milliseconds);

@@ -165,6 +165,20 @@ OptionTable relayOptionTable(const QString &defaultRequestFile)
              .check(firstLine)
              .inFile()
              .needs(u"mqtt"_qs),
+         Option(u"mqtt-discovery"_qs, u"前缀"_qs)
+             .help(u"向家居中枢（如 Home Assistant）的自动发现通告本机，前缀通常为 homeassistant；"
+                   u"不给则撤回以前的通告"_qs,
+                   u"announce the relay to a hub's MQTT discovery under this prefix"_qs)
+             .check(&MqttSettings::checkedPrefix)
+             .inFile()
+             .needs(u"mqtt"_qs),
+         Option(u"mqtt-keepalive"_qs, u"秒数"_qs)
+             .help(u"多久没有服务器的消息就问它一次，5 到 600，默认 5；再等同样久仍无回答即重连"_qs,
+                   u"seconds of silence before the broker is asked, 5 to 600, 5 unless given; as "
+                   u"long again without an answer and the relay connects anew"_qs)
+             .check(whole(5, 600, QStringLiteral("秒数")))
+             .inFile()
+             .needs(u"mqtt"_qs),
          // Where not every user of the machine can read them.
          Option::fileOnly(u"mqtt_password"_qs).needs(u"mqtt"_qs).secret(),
          Option::fileOnly(u"mqtt_cafile"_qs).check(readableFile).needs(u"mqtt"_qs),
@@ -207,10 +221,16 @@ Result<RelayOptions> relayOptions(const OptionValues &given, const QString &defa
         else if (given.has(u"mqtt-password-file"_qs))
             options.passwordKeptIn = given.all(u"mqtt-password-file"_qs).first().text;
         options.mqtt->encoding = given.value(u"mqtt-encoding"_qs, options.mqtt->encoding);
+        options.mqtt->keepAlive = given.value(u"mqtt-keepalive"_qs, options.mqtt->keepAlive);
+        options.mqtt->discoveryPrefix = given.value<QString>(u"mqtt-discovery"_qs);
         if (given.has(u"mqtt_cafile"_qs) && !options.mqtt->tls)
             return Failure(
                 given.all(u"mqtt_cafile"_qs).first().invalid(QStringLiteral("只用于 mqtts://")));
         options.mqtt->caFile = given.value<QString>(u"mqtt_cafile"_qs);
+        QStringList identity{options.requestFile, options.serialDevices.join(u' ')};
+        for (const UdpDestination &udp : std::as_const(options.udp))
+            identity << QStringLiteral("%1:%2").arg(udp.host).arg(udp.port);
+        options.mqtt->identity = identity.join(u'\n');
     } else if (given.has(u"request"_qs) && options.requestFile.isEmpty()) {
         return Failure(QStringLiteral("%1 只能与 --mqtt 同用：否则没有请求可转发")
                            .arg(given.all(u"request"_qs).first().typed()));

@@ -1,12 +1,18 @@
 #include "broker.h"
+#include "commandbuilder.h"
 #include "mqttlink.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSet>
 #include <QSignalSpy>
+#include <QSysInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -65,6 +71,11 @@ private slots:
     void publishesCommandAndStateOnce();
     void passesRequestsOnAsSent_data();
     void passesRequestsOnAsSent();
+    void retainedRequestIsToldNotCarriedOut();
+    void twoRelaysOnOnePrefixBothStay();
+    void hungBrokerIsNoticed();
+    void announcedAsTheHubReadsIt();
+    void announcementFollowsTheSettings();
     void refusedLoginNamesTheReason_data();
     void refusedLoginNamesTheReason();
     void brokerDownAtStartGetsTheLatestCommand();
@@ -266,6 +277,189 @@ void tst_MqttLink::passesRequestsOnAsSent()
     QCOMPARE(arrived[0][0].toByteArray(), payload);
     QTest::qWait(200);
     QCOMPARE(arrived.size(), 1);
+}
+
+// Left on the broker by `mosquitto_pub -r`: told once with the way to clear it, across
+// connections, while requests sent afterwards still pass.
+void tst_MqttLink::retainedRequestIsToldNotCarriedOut()
+{
+    const MqttSettings settings = plain(m_broker.port);
+    const QByteArray request = topicOf(settings, QStringLiteral("request"));
+    Far far(m_broker.port, {});
+    QVERIFY(far.subscribed());
+    far.publish(request, "打开空调", true);
+    auto clear = qScopeGuard([&] { far.publish(request, {}, true); });
+    QVERIFY(runUntil([&] { return !retainedAt(m_broker.port, request).isEmpty(); }, 5000));
+
+    const QString told =
+        QStringLiteral(
+            "MQTT 主题 %1 上有一条保留的请求，不执行；请清除它：mosquitto_pub -r -n -t '%1'")
+            .arg(QString::fromUtf8(request));
+    Watched watched(settings);
+    QSignalSpy arrived(&watched.link, &MqttLink::requestArrived);
+    QVERIFY2(watched.logged(told), watched.log().constData());
+    far.publish(request, "关闭空调");
+    QVERIFY(runUntil([&] { return arrived.size() == 1; }, 5000));
+    QCOMPARE(arrived[0][0].toByteArray(), QByteArray("关闭空调"));
+
+    QSignalSpy stopped(&watched.link, &MqttLink::stopped);
+    watched.link.stop();
+    QVERIFY(stopped.wait(1000));
+    watched.link.start();
+    QVERIFY(watched.connected());
+    QTest::qWait(500);
+    QCOMPARE(arrived.size(), 1);
+    QCOMPARE(watched.events.count(told), 1);
+}
+
+// Two relays of one machine on one prefix, reading different files: neither knocks the other off
+// the broker, and each says the other is there, naming its host.
+void tst_MqttLink::twoRelaysOnOnePrefixBothStay()
+{
+    MqttSettings first = plain(m_broker.port), second = first;
+    first.identity = QStringLiteral("/srv/a/api.txt");
+    second.identity = QStringLiteral("/srv/b/api.txt");
+    Watched one(first), other(second);
+    QVERIFY(one.connected() && other.connected());
+    const QString told = QStringLiteral("另一个 morvane-relay（主机 %1，客户端标识 ")
+                             .arg(QSysInfo::machineHostName());
+    QVERIFY(runUntil([&] { return one.log().contains(told.toUtf8()); }, 5000));
+    QVERIFY(runUntil([&] { return other.log().contains(told.toUtf8()); }, 5000));
+    QTest::qWait(2500);
+    QVERIFY(one.link.isConnected() && other.link.isConnected());
+    for (const Watched *watched : {&one, &other}) {
+        QCOMPARE(watched->events.size(), 2);
+        QCOMPARE(watched->events.filter(told).size(), 1);
+    }
+    QVERIFY(first.clientId() != second.clientId());
+}
+
+// A broker that lets the relay in, then hangs: still taking connections, answering nothing. The
+// relay notices within twice its keepalive and a second, says so, and tries again as ever.
+void tst_MqttLink::hungBrokerIsNoticed()
+{
+    QTcpServer hung;
+    QVERIFY(hung.listen(QHostAddress::LocalHost));
+    QList<QTcpSocket *> clients;
+    QObject::connect(&hung, &QTcpServer::newConnection, [&] {
+        QTcpSocket *client = hung.nextPendingConnection();
+        if (clients.isEmpty())
+            QObject::connect(client, &QTcpSocket::readyRead, client, [client] {
+                client->readAll();
+                client->write(QByteArray::fromHex("20020000")); // CONNACK, accepted
+                QObject::disconnect(client, &QTcpSocket::readyRead, nullptr, nullptr);
+            });
+        clients << client;
+    });
+    MqttSettings settings = plain(hung.serverPort());
+    settings.keepAlive = 5; // the least the library takes
+    Watched watched(settings);
+    QVERIFY2(watched.connected(), watched.log().constData());
+    QElapsedTimer clock;
+    clock.start();
+    const QString lost = QStringLiteral("与 MQTT 服务器 %1 的连接已断开：服务器无响应，正在重连")
+                             .arg(where(hung.serverPort()));
+    QVERIFY2(watched.logged(lost), watched.log().constData());
+    QVERIFY2(clock.elapsed() < 2 * 5000 + 1500, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(runUntil([&] { return clients.size() == 2; }, 3000));
+    QCOMPARE(watched.events.size(), 2);
+}
+
+// The switches as a hub's discovery reads them: retained JSON at DPREFIX/switch/NODE/ID/config,
+// with the fields it needs to drive the relay through its request topic and show its states.
+void tst_MqttLink::announcedAsTheHubReadsIt()
+{
+    MqttSettings settings = plain(m_broker.port);
+    settings.discoveryPrefix = settings.prefix + u"/ha"_qs;
+    settings.encoding = MqttSettings::Encoding::Gbk;
+    Far hub(m_broker.port, {(settings.discoveryPrefix + u"/switch/#"_qs).toUtf8()});
+    QVERIFY(hub.subscribed());
+    Watched watched(settings);
+    QVERIFY(watched.connected());
+    QVERIFY(runUntil([&] { return hub.messages.size() >= 15; }, 5000));
+    QTest::qWait(300);
+    QCOMPARE(hub.messages.size(), 15);
+
+    const QRegularExpression topicShape(QRegularExpression::escape(settings.discoveryPrefix) +
+                                        u"/switch/([A-Za-z0-9_-]+)/([A-Za-z0-9_-]+)/config"_qs);
+    QSet<QString> names, ids, nodes;
+    for (const Message &message : std::as_const(hub.messages)) {
+        const QRegularExpressionMatch topic = topicShape.match(QString::fromUtf8(message.topic));
+        QVERIFY2(topic.hasMatch(), message.topic.constData());
+        nodes << topic.captured(1);
+        const QJsonObject config = QJsonDocument::fromJson(message.payload).object();
+        const QString name = config.value(u"name"_qs).toString();
+        names << name;
+        ids << config.value(u"unique_id"_qs).toString();
+        QCOMPARE(config.value(u"command_topic"_qs).toString(),
+                 QString::fromUtf8(topicOf(settings, u"request"_qs)));
+        QCOMPARE(config.value(u"payload_on"_qs).toString(), u"打开"_qs + name);
+        QCOMPARE(config.value(u"payload_off"_qs).toString(), u"关闭"_qs + name);
+        QCOMPARE(config.value(u"state_topic"_qs).toString(),
+                 QString::fromUtf8(topicOf(settings, u"state/"_qs + name)));
+        QCOMPARE(config.value(u"state_on"_qs).toString(), u"启动"_qs);
+        QCOMPARE(config.value(u"state_off"_qs).toString(), u"关闭"_qs);
+        QCOMPARE(config.value(u"encoding"_qs).toString(), u"gbk"_qs);
+        const QJsonObject availability = config.value(u"availability"_qs).toArray()[0].toObject();
+        QCOMPARE(availability.value(u"topic"_qs).toString(),
+                 QString::fromUtf8(topicOf(settings, u"status"_qs)));
+        const QJsonObject device = config.value(u"device"_qs).toObject();
+        QCOMPARE(device.value(u"identifiers"_qs).toArray().first().toString(), topic.captured(1));
+        for (const QString &field : {u"name"_qs, u"model"_qs, u"sw_version"_qs})
+            QVERIFY2(!device.value(field).toString().isEmpty(), qPrintable(field));
+        QVERIFY(!config.value(u"origin"_qs).toObject().value(u"name"_qs).toString().isEmpty());
+        QVERIFY(message.retain || !retainedAt(m_broker.port, message.topic).isEmpty());
+    }
+    QCOMPARE(nodes.size(), 1);
+    QCOMPARE(ids.size(), 15);
+    QCOMPARE(names.size(), 15);
+    for (QStringView word : CommandBuilder::DeviceWords)
+        QVERIFY(names.contains(word.toString()));
+
+    // The hub back after a restart is told again.
+    hub.messages.clear();
+    hub.publish((settings.discoveryPrefix + u"/status"_qs).toUtf8(), "online");
+    QVERIFY(runUntil([&] { return hub.messages.size() >= 15; }, 5000));
+    QTest::qWait(300);
+    QCOMPARE(hub.messages.size(), 15);
+}
+
+// Under another discovery prefix, or none, the announcement made before is withdrawn the way the
+// hub expects: an empty retained config.
+void tst_MqttLink::announcementFollowsTheSettings()
+{
+    MqttSettings settings = plain(m_broker.port);
+    const auto configs = [&](const QString &discoveryPrefix) {
+        Far hub(m_broker.port, {(discoveryPrefix + u"/switch/#"_qs).toUtf8()});
+        if (hub.subscribed())
+            runUntil([&] { return hub.messages.size() >= 15; }, 1000);
+        QStringList topics;
+        for (const Message &message : std::as_const(hub.messages))
+            if (!message.payload.isEmpty())
+                topics << QString::fromUtf8(message.topic);
+        return topics;
+    };
+    const auto runWith = [&](const QString &discoveryPrefix) {
+        settings.discoveryPrefix = discoveryPrefix;
+        Watched watched(settings);
+        QSignalSpy stopped(&watched.link, &MqttLink::stopped);
+        const bool connected = watched.connected();
+        QTest::qWait(500);
+        watched.link.stop();
+        return connected && stopped.wait(1000);
+    };
+    const QString first = settings.prefix + u"/ha1"_qs, second = settings.prefix + u"/ha2"_qs;
+    QVERIFY(runWith(first));
+    const QStringList announced = configs(first);
+    QCOMPARE(announced.size(), 15);
+    QVERIFY(runWith(first));
+    QCOMPARE(configs(first), announced); // the same topics after a restart
+    QVERIFY(runWith(second));
+    QCOMPARE(configs(first).size(), 0);
+    QCOMPARE(configs(second).size(), 15);
+    QVERIFY(runWith(QString()));
+    QCOMPARE(configs(second).size(), 0);
+    QVERIFY(retainedAt(m_broker.port, topicOf(settings, u"discovery"_qs)).isEmpty());
 }
 
 void tst_MqttLink::refusedLoginNamesTheReason_data()

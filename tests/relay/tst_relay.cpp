@@ -89,6 +89,41 @@ private slots:
                                           << u"2 中的 interval=“x”无效"_qs;
         QTest::newRow("config bad quiet")
             << QStringList{} << QByteArray("udp=h:5\nquiet=maybe\n") << u"2 quiet=“maybe”无效"_qs;
+        // A prefix every topic can be made from, and one that cannot forge a line.
+        const auto prefixed = [](const QString &prefix) {
+            return QStringList{u"--mqtt"_qs, u"mqtt://hub/"_qs + prefix};
+        };
+        QTest::newRow("prefix $SYS") << prefixed(u"$SYS/x"_qs) << none << u"2 不能以 $ 开头"_qs;
+        QTest::newRow("prefix wildcard +") << prefixed(u"a/+/b"_qs) << none << u"2 通配符"_qs;
+        QTest::newRow("prefix wildcard #")
+            << prefixed(u"a/#"_qs) << none << u"2 MQTT 地址“mqtt://hub/a/#”无效"_qs;
+        QTest::newRow("prefix encoded +") << prefixed(u"a%2Bb"_qs) << none << u"2 通配符"_qs;
+        QTest::newRow("prefix empty level") << prefixed(u"a//b"_qs) << none << u"2 空的层级"_qs;
+        QTest::newRow("prefix line end") << prefixed(u"a\nb"_qs) << none << u"2 控制字符"_qs;
+        QTest::newRow("prefix encoded line end")
+            << prefixed(u"a%0A2026-01-01 forged"_qs) << none << u"2 控制字符"_qs;
+        QTest::newRow("prefix in a config file")
+            << QStringList{} << QByteArray("mqtt=mqtt://hub/a%0Db\n") << u"2 控制字符"_qs;
+        QTest::newRow("prefix of 70,000 letters")
+            << prefixed(QString(70000, u'a')) << none << u"2 70000 字节，最多 65519 字节"_qs;
+        QTest::newRow("prefix of 21,840 Chinese characters")
+            << prefixed(QString(21840, u'家')) << none << u"2 65520 字节"_qs;
+
+        QTest::newRow("discovery prefix $SYS")
+            << QStringList{"--mqtt", "mqtt://hub", "--mqtt-discovery", "$SYS"} << none
+            << u"2 --mqtt-discovery“$SYS”无效：主题前缀不能以 $ 开头"_qs;
+        QTest::newRow("discovery prefix with an escape")
+            << QStringList{} << QByteArray("mqtt=mqtt://hub\nmqtt_discovery=home\x1b[2Jassistant\n")
+            << u"2 控制字符"_qs;
+        QTest::newRow("discovery without mqtt")
+            << QStringList{"--udp", "h:5", "--mqtt-discovery", "homeassistant"} << none
+            << u"2 --mqtt-discovery 只能与 --mqtt 同用"_qs;
+        QTest::newRow("keepalive under 5")
+            << QStringList{"--mqtt", "mqtt://hub", "--mqtt-keepalive", "4"} << none
+            << u"2 --mqtt-keepalive“4”无效：应为 5 到 600 之间的秒数"_qs;
+        QTest::newRow("keepalive without mqtt")
+            << QStringList{"--udp", "h:5", "--mqtt-keepalive", "9"} << none
+            << u"2 --mqtt-keepalive 只能与 --mqtt 同用"_qs;
 
         const QStringList broker = {"--mqtt", "mqtt://h"};
         QTest::newRow("password in a file")
@@ -137,7 +172,45 @@ private slots:
         QVERIFY2(got.startsWith(outcome) || (outcome.startsWith(u'2') && got.startsWith(u'2') &&
                                              got.contains(outcome.sliced(2))),
                  qPrintable(got));
-        QVERIFY(!line.text.contains(u'\n'));
+        QVERIFY(!line.text.contains(u'\n') && !line.text.contains(u'\r'));
+        QVERIFY2(line.text.size() < 400, qPrintable(line.text.first(400)));
+    }
+
+    // A flood of requests: five told one by one, then one line for the rest of the second, while
+    // a failure among them is told at once; the next second starts afresh.
+    void floodOfRequestsIsSummarised()
+    {
+        RelayUnderTest under(
+            {u"--mqtt"_qs, u"mqtt://127.0.0.1:9/t"_qs, u"--request"_qs, u"none"_qs});
+        QVERIFY(under.relay);
+        for (int i = 0; i < 100; ++i)
+            under.relay->requestArrived(i % 2 ? "打开空调" : "关闭电视");
+        under.relay->requestArrived("你好");
+        QCOMPARE(under.lines.size(), 6);
+        QCOMPARE(under.lines[4], u"收到 MQTT 上的请求“关闭电视”，命令“电视=关闭”"_qs);
+        QVERIFY(under.lines[5].startsWith(u"MQTT 上的请求“你好”中没有"));
+        QVERIFY(runUntil([&] { return under.lines.size() == 7; }, 2000));
+        QCOMPARE(under.lines[6], u"1 秒内另有 95 个请求（第一个“打开空调”，最后一个“打开空调”），"
+                                 u"命令：电视=关闭 47 次、空调=启动 48 次"_qs);
+        under.relay->requestArrived("打开电视");
+        QCOMPARE(under.lines.size(), 8);
+        QTest::qWait(2200);
+        QCOMPARE(under.lines.size(), 8);
+    }
+
+    // A request that would forge a line of the log with a line end of its own: its control
+    // characters written out, one line.
+    void requestCannotForgeALogLine()
+    {
+        RelayUnderTest under(
+            {u"--mqtt"_qs, u"mqtt://127.0.0.1:9/t"_qs, u"--request"_qs, u"none"_qs});
+        QVERIFY(under.relay);
+        under.relay->requestArrived(
+            QStringLiteral("\"你好\r\n2026-12-09 00:00:00.000  已停止\u2028\x1b[2J\"").toUtf8());
+        QCOMPARE(under.lines.size(), 1);
+        QVERIFY2(under.lines[0].contains(
+                     u"“你好\\r\\n2026-12-09 00:00:00.000  已停止\\u2028\\x1b[2J”"_qs),
+                 qPrintable(under.lines[0]));
     }
 
     void warnsOfAPasswordOthersCanRead_data()

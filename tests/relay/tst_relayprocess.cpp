@@ -6,11 +6,16 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkDatagram>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 // morvane-relay started as a service starts it, reading `directory`/api.txt.
@@ -102,6 +107,99 @@ private slots:
                            .payload == "offline";
             },
             10000));
+    }
+
+    // A switch toggled in the hub, as its discovery config says: with no request file, exactly
+    // the command's GBK bytes once on UDP and the serial line, and the state follows; with one
+    // standing, the toggle's command once between ticks, and the state that of the command sent
+    // last.
+    void hubSwitchDrivesTheOutputs()
+    {
+        Broker broker;
+        QVERIFY2(broker.read(), "no broker: run through CTest, whose fixture starts one");
+        QTemporaryDir dir;
+        const QString prefix = QStringLiteral("hub%1").arg(QCoreApplication::applicationPid());
+        const quint16 port = freePort();
+        UdpListener listener(port);
+        PseudoTerminal line;
+        RelayProcess relay(dir,
+                           {u"--udp"_qs, QStringLiteral("127.0.0.1:%1").arg(port), u"--serial"_qs,
+                            line.slavePath(), u"--mqtt"_qs,
+                            QStringLiteral("mqtt://127.0.0.1:%1/%2").arg(broker.port).arg(prefix),
+                            u"--mqtt-discovery"_qs, prefix + u"/ha"_qs});
+        QVERIFY(relay.waitForError(u"已连接 MQTT 服务器"_qs));
+        Far hub(broker.port, {(prefix + u"/ha/switch/#"_qs).toUtf8()});
+        QVERIFY(hub.subscribed());
+        QJsonObject airConditioner;
+        QVERIFY(runUntil([&] {
+            for (const Message &message : std::as_const(hub.messages)) {
+                const QJsonObject config = QJsonDocument::fromJson(message.payload).object();
+                if (config.value(u"name"_qs).toString() == u"空调")
+                    airConditioner = config;
+            }
+            return !airConditioner.isEmpty();
+        }));
+        const QByteArray command = airConditioner.value(u"command_topic"_qs).toString().toUtf8();
+        const QByteArray state = airConditioner.value(u"state_topic"_qs).toString().toUtf8();
+        const auto stateShown = [&](const QByteArray &word) {
+            return runUntil([&] { return retainedAt(broker.port, state).value(0).payload == word; },
+                            5000);
+        };
+
+        hub.publish(command, airConditioner.value(u"payload_on"_qs).toString().toUtf8());
+        QVERIFY(receives(line, Bytes::On, 1));
+        QVERIFY(listener.catchUp());
+        QCOMPARE(listener.received.size(), 1);
+        QCOMPARE(listener.received[0].data(), Bytes::On);
+        QVERIFY(stateShown("启动"));
+
+        QVERIFY(writeRequest(dir.path(), Bytes::TurnOn));
+        QVERIFY(runUntil([&] { return listener.received.size() >= 200; }));
+        hub.publish(command, airConditioner.value(u"payload_off"_qs).toString().toUtf8());
+        QVERIFY(relay.waitForError(u"收到 MQTT 上的请求“关闭空调”"_qs));
+        QVERIFY(stateShown("启动"));
+        QVERIFY(removeRequest(dir.path()));
+        QVERIFY(relay.waitForError(u"请求已撤走"_qs));
+        QVERIFY(listener.catchUp());
+        qsizetype offs = 0;
+        for (const QNetworkDatagram &datagram : std::as_const(listener.received))
+            offs += datagram.data() == Bytes::Off;
+        QCOMPARE(offs, 1);
+        QVERIFY(stateShown("启动"));
+    }
+
+    // Requests a few milliseconds apart, as a hub's switches send them: each one's datagram out
+    // within a few milliseconds, not held back by the broker until the relay's kernel acknowledges
+    // what the broker sent it last (up to 40 ms).
+    void mqttRequestsArePrompt()
+    {
+        Broker broker;
+        QVERIFY2(broker.read(), "no broker: run through CTest, whose fixture starts one");
+        QTemporaryDir dir;
+        const QByteArray prefix = "prompt" + QByteArray::number(QCoreApplication::applicationPid());
+        const quint16 port = freePort();
+        UdpListener listener(port);
+        Program relay(QStringLiteral(RELAY_EXECUTABLE),
+                      {u"--request"_qs, u"none"_qs, u"--udp"_qs,
+                       QStringLiteral("127.0.0.1:%1").arg(port), u"--mqtt"_qs,
+                       QStringLiteral("mqtt://127.0.0.1:%1/%2")
+                           .arg(broker.port)
+                           .arg(QString::fromLatin1(prefix))});
+        QVERIFY(relay.waitForError(u"已连接 MQTT 服务器"_qs));
+        Far far(broker.port, {});
+        QVERIFY(far.subscribed());
+        std::vector<qint64> delays;
+        QElapsedTimer clock;
+        for (int i = 0; i < 40; ++i) {
+            QTest::qWait(5 + i % 3 * 5);
+            const qsizetype before = listener.received.size();
+            clock.start();
+            far.publish(prefix + "/request", i % 2 ? Bytes::TurnOn : Bytes::TurnOff);
+            QVERIFY(runUntil([&] { return listener.received.size() > before; }, 5000));
+            delays.push_back(clock.elapsed());
+        }
+        std::sort(delays.begin(), delays.end());
+        QVERIFY2(delays[delays.size() / 2] < 15, qPrintable(QString::number(delays[20])));
     }
 
     // Exactly the command's bytes back to back; the line lost, told once, and taken up again by

@@ -1,0 +1,5 @@
+#include "quickack.h"
+
+void acknowledgePromptly(int)
+{
+}
