@@ -1,7 +1,6 @@
 #include "hostlookup.h"
 
 #include <QHostInfo>
-#include <utility>
 
 HostLookup::HostLookup(QObject *parent)
     : QObject(parent)
@@ -15,10 +14,7 @@ HostLookup::HostLookup(QObject *parent)
     connect(&m_retry, &QTimer::timeout, this, [this] { start(m_host); });
 }
 
-HostLookup::~HostLookup()
-{
-    abort();
-}
+HostLookup::~HostLookup() = default;
 
 void HostLookup::setTimeLimit(int ms)
 {
@@ -39,12 +35,13 @@ void HostLookup::retryIn(int ms)
     m_retry.start(ms);
 }
 
+// The resolver is left to finish, and its answer is dropped: Qt's own abort leaks the slot of a
+// lookup it takes out of its queue. Gone with the lookup, the answer is never delivered.
 void HostLookup::abort()
 {
     m_timeLimit.stop();
     m_retry.stop();
-    if (m_id >= 0)
-        QHostInfo::abortHostLookup(std::exchange(m_id, -1));
+    m_id = -1;
 }
 
 void HostLookup::answered(const QHostInfo &info)

@@ -173,7 +173,7 @@ private slots:
                                              got.contains(outcome.sliced(2))),
                  qPrintable(got));
         QVERIFY(!line.text.contains(u'\n') && !line.text.contains(u'\r'));
-        QVERIFY2(line.text.size() < 400, qPrintable(line.text.first(400)));
+        QVERIFY2(line.text.size() < 400, qPrintable(line.text.left(400)));
     }
 
     // A flood of requests: five told one by one, then one line for the rest of the second, while
