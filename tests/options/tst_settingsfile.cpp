@@ -78,7 +78,9 @@ private slots:
             got = values.error();
             QVERIFY2(got.startsWith(QStringLiteral("配置文件“%1”").arg(path)), qPrintable(got));
             QVERIFY(!got.contains(u'\n'));
-            QVERIFY(!got.contains(u"def"_qs) && !got.contains(u"xxx"_qs));
+            // The values themselves never, wherever the temporary directory happens to be.
+            const QString told = QString(got).remove(path);
+            QVERIFY2(!told.contains(u"def"_qs) && !told.contains(u"xxx"_qs), qPrintable(got));
         }
         QVERIFY2(values ? got == outcome : got.contains(outcome), qPrintable(got));
     }
