@@ -74,23 +74,6 @@ double cpuSeconds(qint64 pid)
     return (fields.value(12).toDouble() + fields.value(13).toDouble()) / sysconf(_SC_CLK_TCK);
 }
 
-// Resident memory now and at its highest, in MB.
-std::pair<double, double> residentMb(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    std::pair<double, double> mb{0, 0};
-    if (!status.open(QIODevice::ReadOnly))
-        return mb;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields[0] == "VmRSS:")
-            mb.first = fields.value(1).toDouble() / 1024;
-        if (fields[0] == "VmHWM:")
-            mb.second = fields.value(1).toDouble() / 1024;
-    }
-    return mb;
-}
-
 double percentile(std::vector<double> values, double p)
 {
     std::sort(values.begin(), values.end());
@@ -176,14 +159,6 @@ void measure(const char *name, QProcess &program, quint16 broker, const QByteArr
     std::printf("mqtt_%s_rate_received %zu of_%d\n", name, received.size(), total);
     std::printf("mqtt_%s_rate_out_of_order %d count\n", name, outOfPlace);
     std::printf("mqtt_%s_rate_cpu %.1f %%\n", name, 100 * cpu / RateSeconds);
-
-    // A 250 MB publish on the request topic.
-    std::printf("mqtt_%s_rss_before %.1f MB\n", name, residentMb(program.processId()).first);
-    publisher.publish(topic, QByteArray(250 << 20, 'x'));
-    QThread::sleep(5);
-    const auto [now, highest] = residentMb(program.processId());
-    std::printf("mqtt_%s_rss_after_250MB %.1f MB\n", name, now);
-    std::printf("mqtt_%s_rss_highest %.1f MB\n", name, highest);
     std::fflush(stdout);
 }
 } // namespace

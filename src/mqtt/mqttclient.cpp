@@ -3,18 +3,12 @@
 #include "errors.h"
 #include "mqtttls.h"
 #include "quickack.h"
-#include "requestfile.h"
 
 #include <QSocketNotifier>
 #include <cerrno>
 #include <mosquitto.h>
-#include <mqtt_protocol.h>
-#include <thread>
 
 namespace {
-// A request, its topic and the packet's own fields.
-constexpr int FixedOverhead = 1024;
-
 void initialiseLibraryOnce()
 {
     static const int done = mosquitto_lib_init();
@@ -52,47 +46,18 @@ Result<void> MqttClient::open(const QHostAddress &address)
         close();
         return made;
     }
-    connectOnThread(address);
-    return {};
-}
-
-void MqttClient::connectOnThread(const QHostAddress &address)
-{
-    m_attempt = std::make_shared<Attempt>();
-    const int largest =
-        RequestFile::MaxBytes + int(m_settings.prefix.toUtf8().size()) + FixedOverhead;
-    std::thread([this, attempt = m_attempt, client = m_client, legacy = m_legacy,
-                 host = address.toString().toUtf8(), port = int(m_settings.port),
-                 keepAlive = m_settings.keepAlive, largest] {
-        mosquitto_property *properties = nullptr;
-        if (!legacy)
-            mosquitto_property_add_int32(&properties, MQTT_PROP_MAXIMUM_PACKET_SIZE,
-                                         uint32_t(largest));
-        errno = 0;
-        const int rc = mosquitto_connect_bind_v5(client, host.constData(), port, keepAlive, nullptr,
-                                                 properties);
-        const int error = errno;
-        mosquitto_property_free_all(&properties);
-        const std::lock_guard<std::mutex> lock(attempt->mutex);
-        attempt->done = true;
-        if (attempt->abandoned)
-            mosquitto_destroy(client);
-        else
-            QMetaObject::invokeMethod(
-                this, [this, rc, error] { connectDone(rc, error); }, Qt::QueuedConnection);
-    }).detach();
-}
-
-void MqttClient::connectDone(int rc, int error)
-{
-    if (!m_client)
-        return;
+    errno = 0;
+    const int rc = mosquitto_connect_async(m_client, address.toString().toUtf8().constData(),
+                                           m_settings.port, m_settings.keepAlive);
+    const int error = errno;
     if (rc != MOSQ_ERR_SUCCESS) {
         // Reset before it was made, as Wine reports a port nobody listens on: refused.
-        end(reason(rc == MOSQ_ERR_CONN_LOST ? MOSQ_ERR_CONN_REFUSED : rc, error));
-        return;
+        const Failure failed(reason(rc == MOSQ_ERR_CONN_LOST ? MOSQ_ERR_CONN_REFUSED : rc, error));
+        close();
+        return failed;
     }
     watchSocket();
+    return {};
 }
 
 // A library client of its own for every attempt: one whose connection failed under a TLS
@@ -104,8 +69,6 @@ Result<void> MqttClient::newClient()
     if (!m_client)
         return Failure(reason(MOSQ_ERR_NOMEM, 0));
     mosquitto_int_option(m_client, MOSQ_OPT_TCP_NODELAY, 1);
-    mosquitto_int_option(m_client, MOSQ_OPT_PROTOCOL_VERSION,
-                         m_legacy ? MQTT_PROTOCOL_V311 : MQTT_PROTOCOL_V5);
     mosquitto_will_set(m_client, m_willTopic.toUtf8().constData(), int(m_will.size()),
                        m_will.constData(), 1, true);
     if (!m_settings.user.isEmpty())
@@ -115,10 +78,6 @@ Result<void> MqttClient::newClient()
     mosquitto_connect_callback_set(m_client, [](mosquitto *, void *client, int code) {
         auto *self = static_cast<MqttClient *>(client);
         self->m_accepted = code == 0;
-        // Refused by a broker of MQTT 3.1.1 (its code) or one that will not speak 5: the next
-        // attempt speaks 3.1.1.
-        if (code == 1 || code == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION)
-            self->m_legacy = true;
         emit self->answered(code);
     });
     mosquitto_publish_callback_set(m_client, [](mosquitto *, void *client, int mid) {
@@ -147,13 +106,6 @@ void MqttClient::close()
     m_reader = m_writer = nullptr;
     m_socket = -1;
     m_housekeeping.stop();
-    if (m_attempt) {
-        const std::lock_guard<std::mutex> lock(m_attempt->mutex);
-        m_attempt->abandoned = !m_attempt->done;
-        if (m_attempt->abandoned)
-            m_client = nullptr;
-    }
-    m_attempt.reset();
     if (m_client)
         mosquitto_destroy(m_client);
     m_client = nullptr;

@@ -9,16 +9,13 @@
 #include <QString>
 #include <QTimer>
 #include <memory>
-#include <mutex>
 
 class MqttTls;
 class QSocketNotifier;
 struct mosquitto;
 
 // libmosquitto's client driven from the Qt event loop: its socket is watched by notifiers and its
-// housekeeping runs once a second, so that nothing waits on the network. It speaks MQTT 5 and
-// tells the broker the largest packet it takes, so that an oversized message never reaches it;
-// the library sends that only from its blocking connect, which runs on a thread of its own.
+// housekeeping runs once a second, so that nothing waits on the network, connecting included.
 class MqttClient : public QObject {
     Q_OBJECT
 
@@ -57,17 +54,7 @@ signals:
     void ended(const QString &reason);
 
 private:
-    // A connection being made on a thread of its own, which destroys the client itself when the
-    // connection is given up before it is made.
-    struct Attempt {
-        std::mutex mutex;
-        bool done = false;
-        bool abandoned = false;
-    };
-
     Result<void> newClient();
-    void connectOnThread(const QHostAddress &address);
-    void connectDone(int rc, int error);
     void watchSocket();
     void readable();
     void writable();
@@ -84,8 +71,6 @@ private:
     std::unique_ptr<MqttTls> m_tls;
     mosquitto *m_client = nullptr;
     bool m_accepted = false;
-    bool m_legacy = false; // the broker speaks MQTT 3.1.1 only
-    std::shared_ptr<Attempt> m_attempt;
     int m_socket = -1;
     QSocketNotifier *m_reader = nullptr;
     QSocketNotifier *m_writer = nullptr;

@@ -10,19 +10,20 @@ constexpr int StopPatienceMs = 500;
 const QByteArray Online = QByteArrayLiteral("online");
 const QByteArray Offline = QByteArrayLiteral("offline");
 
-// A broker's reason for refusing: MQTT 3.1.1's codes (1 to 5) and MQTT 5's (128 and up).
 QString refusal(int code)
 {
-    if (code == 1 || code == 132)
+    switch (code) {
+    case 1:
         return QStringLiteral("服务器不支持此协议版本");
-    if (code == 2 || code == 133)
+    case 2:
         return QStringLiteral("客户端标识被拒绝");
-    if (code == 3 || code == 136 || code == 137)
+    case 3:
         return QStringLiteral("服务器暂不可用");
-    if (code == 4)
+    case 4:
         return QStringLiteral("用户名或密码错误");
-    if (code == 5 || code == 134 || code == 135)
+    case 5:
         return QStringLiteral("未获授权（请检查用户名和密码）");
+    }
     return QStringLiteral("代码 %1").arg(code);
 }
 } // namespace

@@ -75,7 +75,6 @@ private slots:
     void twoRelaysOnOnePrefixBothStay();
     void hungBrokerIsNoticed();
     void announcedAsTheHubReadsIt();
-    void oversizedRequestNeverArrives();
     void announcementFollowsTheSettings();
     void refusedLoginNamesTheReason_data();
     void refusedLoginNamesTheReason();
@@ -347,7 +346,7 @@ void tst_MqttLink::hungBrokerIsNoticed()
         if (clients.isEmpty())
             QObject::connect(client, &QTcpSocket::readyRead, client, [client] {
                 client->readAll();
-                client->write(QByteArray::fromHex("2003000000")); // MQTT 5 CONNACK, accepted
+                client->write(QByteArray::fromHex("20020000")); // CONNACK, accepted
                 QObject::disconnect(client, &QTcpSocket::readyRead, nullptr, nullptr);
             });
         clients << client;
@@ -364,30 +363,6 @@ void tst_MqttLink::hungBrokerIsNoticed()
     QVERIFY2(clock.elapsed() < 2 * 5000 + 1500, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(runUntil([&] { return clients.size() == 2; }, 3000));
     QCOMPARE(watched.events.size(), 2);
-}
-
-// A message too large for any request is dropped by the broker, never read by the relay; the
-// requests after it pass.
-void tst_MqttLink::oversizedRequestNeverArrives()
-{
-    const MqttSettings settings = plain(m_broker.port);
-    Watched watched(settings);
-    QSignalSpy arrived(&watched.link, &MqttLink::requestArrived);
-    QVERIFY(watched.connected());
-    QVERIFY(runUntil([&] {
-        return m_broker.log().contains(
-            QString::fromUtf8(topicOf(settings, QStringLiteral("request"))));
-    }));
-    Far far(m_broker.port, {});
-    QVERIFY(far.subscribed());
-    const QByteArray request = topicOf(settings, QStringLiteral("request"));
-    far.publish(request, QByteArray(4 << 20, 'x'));
-    far.publish(request, QByteArray(16384, 'y'));
-    far.publish(request, "打开空调");
-    QVERIFY(runUntil([&] { return arrived.size() == 2; }, 10000));
-    QCOMPARE(arrived[0][0].toByteArray(), QByteArray(16384, 'y'));
-    QCOMPARE(arrived[1][0].toByteArray(), QByteArray("打开空调"));
-    QVERIFY(watched.link.isConnected());
 }
 
 // The switches as a hub's discovery reads them: retained JSON at DPREFIX/switch/NODE/ID/config,
