@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
 #include <arpa/inet.h>
@@ -197,46 +196,6 @@ int main(int argc, char **argv)
         measure("relay", relay, broker, "relay", udp, trials, [&](const QByteArray &request) {
             return gbk.encode(CommandBuilder::buildCommand(QString::fromUtf8(request)));
         });
-        relay.terminate();
-        relay.waitForFinished();
-        close(udp);
-    }
-    {
-        // A request standing in the file, its datagrams counted over 3 s before and after a
-        // 250 MB publish on the request topic.
-        QTemporaryDir dir;
-        const quint16 port = freePort(SOCK_DGRAM);
-        const int udp = farSide(port);
-        QProcess relay;
-        relay.start(QStringLiteral(RELAY),
-                    {u"--request"_qs, dir.filePath(u"api.txt"_qs), u"--quiet"_qs, u"--udp"_qs,
-                     QStringLiteral("127.0.0.1:%1").arg(port), u"--mqtt"_qs,
-                     QStringLiteral("mqtt://127.0.0.1:%1/standing").arg(broker)});
-        QThread::msleep(1000);
-        QFile request(dir.filePath(u"api.txt"_qs));
-        request.open(QIODevice::WriteOnly);
-        request.write(gbk.encode(u"打开空调"));
-        request.close();
-        const auto rate = [udp] {
-            QElapsedTimer clock;
-            clock.start();
-            int count = 0;
-            while (clock.elapsed() < 3000)
-                count += !receive(udp, 100).isEmpty();
-            return count / 3.0;
-        };
-        Publisher publisher(broker);
-        const QByteArray huge(250 << 20, 'x');
-        rate();
-        const double before = rate();
-        publisher.publish("standing/request", huge);
-        // What queued up while the bench copied the payload counts for no second.
-        while (!receive(udp, 1).isEmpty()) {
-        }
-        const double after = rate();
-        std::printf("mqtt_standing_udp_rate_before %.0f per_s\n", before);
-        std::printf("mqtt_standing_udp_rate_during_250MB %.0f per_s\n", after);
-        std::printf("mqtt_standing_rss_highest %.1f MB\n", residentMb(relay.processId()).second);
         relay.terminate();
         relay.waitForFinished();
         close(udp);
