@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
 #include <arpa/inet.h>
@@ -71,6 +72,23 @@ double cpuSeconds(qint64 pid)
         return 0;
     const QList<QByteArray> fields = stat.readAll().split(')').last().split(' ');
     return (fields.value(12).toDouble() + fields.value(13).toDouble()) / sysconf(_SC_CLK_TCK);
+}
+
+// Resident memory now and at its highest, in MB.
+std::pair<double, double> residentMb(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    std::pair<double, double> mb{0, 0};
+    if (!status.open(QIODevice::ReadOnly))
+        return mb;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields[0] == "VmRSS:")
+            mb.first = fields.value(1).toDouble() / 1024;
+        if (fields[0] == "VmHWM:")
+            mb.second = fields.value(1).toDouble() / 1024;
+    }
+    return mb;
 }
 
 double percentile(std::vector<double> values, double p)
@@ -158,6 +176,14 @@ void measure(const char *name, QProcess &program, quint16 broker, const QByteArr
     std::printf("mqtt_%s_rate_received %zu of_%d\n", name, received.size(), total);
     std::printf("mqtt_%s_rate_out_of_order %d count\n", name, outOfPlace);
     std::printf("mqtt_%s_rate_cpu %.1f %%\n", name, 100 * cpu / RateSeconds);
+
+    // A 250 MB publish on the request topic.
+    std::printf("mqtt_%s_rss_before %.1f MB\n", name, residentMb(program.processId()).first);
+    publisher.publish(topic, QByteArray(250 << 20, 'x'));
+    QThread::sleep(5);
+    const auto [now, highest] = residentMb(program.processId());
+    std::printf("mqtt_%s_rss_after_250MB %.1f MB\n", name, now);
+    std::printf("mqtt_%s_rss_highest %.1f MB\n", name, highest);
     std::fflush(stdout);
 }
 } // namespace
@@ -196,6 +222,46 @@ int main(int argc, char **argv)
         measure("relay", relay, broker, "relay", udp, trials, [&](const QByteArray &request) {
             return gbk.encode(CommandBuilder::buildCommand(QString::fromUtf8(request)));
         });
+        relay.terminate();
+        relay.waitForFinished();
+        close(udp);
+    }
+    {
+        // A request standing in the file, its datagrams counted over 3 s before and after a
+        // 250 MB publish on the request topic.
+        QTemporaryDir dir;
+        const quint16 port = freePort(SOCK_DGRAM);
+        const int udp = farSide(port);
+        QProcess relay;
+        relay.start(QStringLiteral(RELAY),
+                    {u"--request"_qs, dir.filePath(u"api.txt"_qs), u"--quiet"_qs, u"--udp"_qs,
+                     QStringLiteral("127.0.0.1:%1").arg(port), u"--mqtt"_qs,
+                     QStringLiteral("mqtt://127.0.0.1:%1/standing").arg(broker)});
+        QThread::msleep(1000);
+        QFile request(dir.filePath(u"api.txt"_qs));
+        request.open(QIODevice::WriteOnly);
+        request.write(gbk.encode(u"打开空调"));
+        request.close();
+        const auto rate = [udp] {
+            QElapsedTimer clock;
+            clock.start();
+            int count = 0;
+            while (clock.elapsed() < 3000)
+                count += !receive(udp, 100).isEmpty();
+            return count / 3.0;
+        };
+        Publisher publisher(broker);
+        const QByteArray huge(250 << 20, 'x');
+        rate();
+        const double before = rate();
+        publisher.publish("standing/request", huge);
+        // What queued up while the bench copied the payload counts for no second.
+        while (!receive(udp, 1).isEmpty()) {
+        }
+        const double after = rate();
+        std::printf("mqtt_standing_udp_rate_before %.0f per_s\n", before);
+        std::printf("mqtt_standing_udp_rate_during_250MB %.0f per_s\n", after);
+        std::printf("mqtt_standing_rss_highest %.1f MB\n", residentMb(relay.processId()).second);
         relay.terminate();
         relay.waitForFinished();
         close(udp);
