@@ -7,8 +7,14 @@
 #include <QSocketNotifier>
 #include <cerrno>
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
+#include <utility>
 
 namespace {
+// Every message the relay takes, with room to spare: a request of 16 KiB at most, or a discovery
+// marker naming a prefix, under a topic of 64 KiB at most.
+constexpr int LargestPacket = 256 * 1024;
+
 void initialiseLibraryOnce()
 {
     static const int done = mosquitto_lib_init();
@@ -42,6 +48,7 @@ void MqttClient::setWill(const QString &topic, const QByteArray &payload)
 
 Result<void> MqttClient::open(const QHostAddress &address)
 {
+    m_address = address;
     if (const Result<void> made = newClient(); !made) {
         close();
         return made;
@@ -69,6 +76,11 @@ Result<void> MqttClient::newClient()
     if (!m_client)
         return Failure(reason(MOSQ_ERR_NOMEM, 0));
     mosquitto_int_option(m_client, MOSQ_OPT_TCP_NODELAY, 1);
+    mosquitto_int_option(m_client, MOSQ_OPT_PROTOCOL_VERSION,
+                         m_legacy ? MQTT_PROTOCOL_V311 : MQTT_PROTOCOL_V5);
+    if (!m_legacy)
+        if (const Result<void> asked = askForLargestPacket(); !asked)
+            return asked;
     mosquitto_will_set(m_client, m_willTopic.toUtf8().constData(), int(m_will.size()),
                        m_will.constData(), 1, true);
     if (!m_settings.user.isEmpty())
@@ -77,6 +89,10 @@ Result<void> MqttClient::newClient()
             m_settings.password.isEmpty() ? nullptr : m_settings.password.toUtf8().constData());
     mosquitto_connect_callback_set(m_client, [](mosquitto *, void *client, int code) {
         auto *self = static_cast<MqttClient *>(client);
+        if (code == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION && !self->m_legacy) {
+            self->m_legacy = self->m_speakAgain = true;
+            return;
+        }
         self->m_accepted = code == 0;
         emit self->answered(code);
     });
@@ -92,6 +108,20 @@ Result<void> MqttClient::newClient()
         });
     if (m_settings.tls)
         return m_tls->prepare(m_client, m_settings.host, m_settings.caFile);
+    return {};
+}
+
+// The library sends CONNECT properties only from its blocking connect, which keeps them for the
+// connections that follow before it checks its arguments: given a port no broker has, it keeps
+// them and returns at once, and the connection made without blocking carries them.
+Result<void> MqttClient::askForLargestPacket()
+{
+    mosquitto_property *properties = nullptr;
+    mosquitto_property_add_int32(&properties, MQTT_PROP_MAXIMUM_PACKET_SIZE, LargestPacket);
+    const int rc = mosquitto_connect_bind_v5(m_client, "", -1, 0, nullptr, properties);
+    mosquitto_property_free_all(&properties);
+    if (rc != MOSQ_ERR_INVAL)
+        return Failure(reason(rc, 0));
     return {};
 }
 
@@ -181,10 +211,14 @@ void MqttClient::updateWriter()
                              !m_tls->handshakeWaitsToRead(m_client));
 }
 
+// A broker that speaks only MQTT 3.1.1 refuses the first attempt: the next, at once, speaks that.
 void MqttClient::end(const QString &reason)
 {
     close();
-    emit ended(reason);
+    if (!std::exchange(m_speakAgain, false))
+        emit ended(reason);
+    else if (const Result<void> opened = open(m_address); !opened)
+        emit ended(opened.error());
 }
 
 // Why the library gave up, with the system's error number where it gives one.

@@ -15,7 +15,9 @@ class QSocketNotifier;
 struct mosquitto;
 
 // libmosquitto's client driven from the Qt event loop: its socket is watched by notifiers and its
-// housekeeping runs once a second, so that nothing waits on the network, connecting included.
+// housekeeping runs once a second, so that nothing waits on the network, connecting included. It
+// speaks MQTT 5 and tells the broker the largest packet it takes, so that an oversized message is
+// dropped by the broker and never read; with a broker that speaks only MQTT 3.1.1, it speaks that.
 class MqttClient : public QObject {
     Q_OBJECT
 
@@ -55,6 +57,7 @@ signals:
 
 private:
     Result<void> newClient();
+    Result<void> askForLargestPacket();
     void watchSocket();
     void readable();
     void writable();
@@ -71,6 +74,9 @@ private:
     std::unique_ptr<MqttTls> m_tls;
     mosquitto *m_client = nullptr;
     bool m_accepted = false;
+    bool m_legacy = false;     // the broker speaks MQTT 3.1.1 only
+    bool m_speakAgain = false; // ...which it has just said
+    QHostAddress m_address;
     int m_socket = -1;
     QSocketNotifier *m_reader = nullptr;
     QSocketNotifier *m_writer = nullptr;

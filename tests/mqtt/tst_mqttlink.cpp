@@ -73,7 +73,8 @@ private slots:
     void passesRequestsOnAsSent();
     void retainedRequestIsToldNotCarriedOut();
     void twoRelaysOnOnePrefixBothStay();
-    void hungBrokerIsNoticed();
+    void oldBrokerHungIsNoticed();
+    void oversizedRequestNeverArrives();
     void announcedAsTheHubReadsIt();
     void announcementFollowsTheSettings();
     void refusedLoginNamesTheReason_data();
@@ -336,33 +337,63 @@ void tst_MqttLink::twoRelaysOnOnePrefixBothStay()
 
 // A broker that lets the relay in, then hangs: still taking connections, answering nothing. The
 // relay notices within twice its keepalive and a second, says so, and tries again as ever.
-void tst_MqttLink::hungBrokerIsNoticed()
+// A broker that speaks only MQTT 3.1.1 refuses MQTT 5 and is then spoken to in 3.1.1, without a
+// word; once it stops answering, that is noticed within two keepalives and two seconds, as the
+// library counts whole seconds and its housekeeping runs once a second.
+void tst_MqttLink::oldBrokerHungIsNoticed()
 {
     QTcpServer hung;
     QVERIFY(hung.listen(QHostAddress::LocalHost));
-    QList<QTcpSocket *> clients;
+    QList<char> levels; // the protocol level of each CONNECT
     QObject::connect(&hung, &QTcpServer::newConnection, [&] {
         QTcpSocket *client = hung.nextPendingConnection();
-        if (clients.isEmpty())
-            QObject::connect(client, &QTcpSocket::readyRead, client, [client] {
-                client->readAll();
-                client->write(QByteArray::fromHex("20020000")); // CONNACK, accepted
-                QObject::disconnect(client, &QTcpSocket::readyRead, nullptr, nullptr);
-            });
-        clients << client;
+        QObject::connect(client, &QTcpSocket::readyRead, client, [&, client] {
+            const QByteArray connect = client->readAll();
+            levels << connect.at(connect.indexOf("MQTT") + 4);
+            if (levels.size() > 2)
+                return;
+            // CONNACK: unacceptable protocol version, or accepted, as MQTT 3.1.1 words them.
+            client->write(QByteArray::fromHex(levels.last() == 5 ? "20020001" : "20020000"));
+            if (levels.last() == 5)
+                client->disconnectFromHost();
+            QObject::disconnect(client, &QTcpSocket::readyRead, nullptr, nullptr);
+        });
     });
     MqttSettings settings = plain(hung.serverPort());
     settings.keepAlive = 5; // the least the library takes
     Watched watched(settings);
     QVERIFY2(watched.connected(), watched.log().constData());
+    QCOMPARE(levels, (QList<char>{5, 4}));
     QElapsedTimer clock;
     clock.start();
     const QString lost = QStringLiteral("与 MQTT 服务器 %1 的连接已断开：服务器无响应，正在重连")
                              .arg(where(hung.serverPort()));
     QVERIFY2(watched.logged(lost), watched.log().constData());
-    QVERIFY2(clock.elapsed() < 2 * 5000 + 1500, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY(runUntil([&] { return clients.size() == 2; }, 3000));
+    QVERIFY2(clock.elapsed() < 2 * 5000 + 2500, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(runUntil([&] { return levels.size() == 3; }, 3000));
+    QCOMPARE(levels.last(), char(4));
     QCOMPARE(watched.events.size(), 2);
+}
+
+// A message too large for any request is dropped by the broker, never read by the relay; the
+// requests after it pass.
+void tst_MqttLink::oversizedRequestNeverArrives()
+{
+    const MqttSettings settings = plain(m_broker.port);
+    Watched watched(settings);
+    QSignalSpy arrived(&watched.link, &MqttLink::requestArrived);
+    QVERIFY(watched.connected());
+    const QByteArray request = topicOf(settings, QStringLiteral("request"));
+    QVERIFY(runUntil([&] { return m_broker.log().contains(QString::fromUtf8(request)); }));
+    Far far(m_broker.port, {});
+    QVERIFY(far.subscribed());
+    far.publish(request, QByteArray(4 << 20, 'x'));
+    far.publish(request, QByteArray(16384, 'y'));
+    far.publish(request, "打开空调");
+    QVERIFY(runUntil([&] { return arrived.size() == 2; }, 10000));
+    QCOMPARE(arrived[0][0].toByteArray(), QByteArray(16384, 'y'));
+    QCOMPARE(arrived[1][0].toByteArray(), QByteArray("打开空调"));
+    QVERIFY(watched.link.isConnected());
 }
 
 // The switches as a hub's discovery reads them: retained JSON at DPREFIX/switch/NODE/ID/config,
