@@ -39,15 +39,32 @@ bool sameSerialLine(const RelayOptions &one, const RelayOptions &other)
            one.baudRate == other.baudRate;
 }
 
+namespace {
+// What of the broker's settings the log's line for it leaves out, and differs.
+QStringList brokerDetails(const MqttSettings &one, const MqttSettings &other)
+{
+    QStringList details;
+    if (one.user != other.user)
+        details << QStringLiteral("用户");
+    if (one.password != other.password)
+        details << QStringLiteral("密码");
+    if (one.caFile != other.caFile)
+        details << QStringLiteral("CA 证书");
+    if (one.encoding != other.encoding)
+        details << QStringLiteral("编码");
+    if (one.keepAlive != other.keepAlive)
+        details << QStringLiteral("保活时间");
+    if (one.discoveryPrefix != other.discoveryPrefix)
+        details << QStringLiteral("发现前缀");
+    return details;
+}
+} // namespace
+
 bool sameBroker(const RelayOptions &one, const RelayOptions &other)
 {
-    const std::optional<MqttSettings> &a = one.mqtt;
-    const std::optional<MqttSettings> &b = other.mqtt;
-    if (!a || !b)
-        return !a && !b;
-    return a->host == b->host && a->port == b->port && a->user == b->user &&
-           a->password == b->password && a->prefix == b->prefix && a->tls == b->tls &&
-           a->caFile == b->caFile && a->encoding == b->encoding;
+    if (!one.mqtt || !other.mqtt)
+        return !one.mqtt && !other.mqtt;
+    return brokerLine(one) == brokerLine(other) && brokerDetails(*one.mqtt, *other.mqtt).isEmpty();
 }
 
 namespace {
@@ -85,7 +102,8 @@ QStringList changes(const RelayOptions &before, const RelayOptions &after)
     compare(changes, serialLine(before), serialLine(after), sameSerialLine(before, after));
     const bool sameAddress = before.mqtt && after.mqtt && brokerLine(before) == brokerLine(after);
     if (sameAddress && !sameBroker(before, after))
-        changes << QStringLiteral("MQTT 的用户、密码或编码改了，重新连接");
+        changes << QStringLiteral("MQTT 的%1改了，重新连接")
+                       .arg(brokerDetails(*before.mqtt, *after.mqtt).join(u'、'));
     else
         compare(changes, brokerLine(before), brokerLine(after), sameBroker(before, after));
     if (before.quiet != after.quiet)

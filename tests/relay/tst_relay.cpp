@@ -271,7 +271,11 @@ private slots:
         QTest::newRow("the broker's encoding")
             << QStringList{"--mqtt", "mqtt://h"}
             << QStringList{"--mqtt", "mqtt://h", "--mqtt-encoding", "gbk"}
-            << u"MQTT 的用户、密码或编码改了，重新连接"_qs;
+            << u"MQTT 的编码改了，重新连接"_qs;
+        QTest::newRow("the hub and the keepalive")
+            << QStringList{"--mqtt", "mqtt://h", "--mqtt-discovery", "homeassistant"}
+            << QStringList{"--mqtt", "mqtt://h", "--mqtt-keepalive", "60"}
+            << u"MQTT 的保活时间、发现前缀改了，重新连接"_qs;
         QTest::newRow("the broker and the request file gone")
             << QStringList{"--mqtt", "mqtt://h", "--udp", "a:1", "--request", "/tmp/api.txt"}
             << QStringList{"--udp", "a:1"}
