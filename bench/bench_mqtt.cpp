@@ -1,6 +1,6 @@
 // Requests published on a local mosquitto in its default settings, timed to the far side of the
-// UDP output, for morvane-relay and, in the same run, for the floor: a bare client that does
-// nothing but subscribe and send the datagram (mqttfloor). At 10,000 requests a second, every
+// UDP output, for morvane-relay and the floor (a bare client that does nothing but subscribe and
+// send the datagram, mqttfloor) taking turns request by request. At 10,000 requests a second, every
 // datagram, and every command the relay publishes, is checked for loss and order. Prints
 // "figure value unit" lines.
 // bench_mqtt [TRIALS]
@@ -216,43 +216,86 @@ int outOfPlace(const std::vector<QByteArray> &received, const QList<QByteArray> 
     return count;
 }
 
-// Request published to first datagram, one request at a time at random gaps of 5 to 15 ms.
-void latency(const char *name, Publisher &publisher, const QByteArray &topic,
-             const QList<QByteArray> &requests, int udp, int trials)
+// A program under measure, forwarding PREFIX/request to a far side of its own.
+struct Forwarder {
+    Forwarder(const char *name, const QByteArray &prefix, Expected expected)
+        : name(name)
+        , prefix(prefix)
+        , expected(std::move(expected))
+        , port(freePort(SOCK_DGRAM))
+        , udp(farSide(port))
+    {
+    }
+    ~Forwarder()
+    {
+        process.terminate();
+        process.waitForFinished();
+        close(udp);
+    }
+    QByteArray topic() const { return prefix + "/request"; }
+
+    const char *name;
+    const QByteArray prefix;
+    const Expected expected;
+    const quint16 port;
+    const int udp;
+    QProcess process;
+};
+
+// Ready once a request gets through.
+void awaitReady(const Forwarder &program, Publisher &publisher, const QByteArray &request)
 {
     QElapsedTimer clock;
-    std::vector<double> latencies;
-    int lost = 0;
-    for (int i = 0; i < trials; ++i) {
-        QThread::usleep(5000 + QRandomGenerator::global()->bounded(10000));
-        clock.start();
-        publisher.publish(topic, requests[i % requests.size()]);
-        if (receive(udp, 1000).isEmpty())
-            ++lost;
-        else
-            latencies.push_back(double(clock.nsecsElapsed()) / 1e6);
+    clock.start();
+    while (receive(program.udp, 200).isEmpty() && clock.elapsed() < 10000)
+        publisher.publish(program.topic(), request);
+    while (!receive(program.udp, 300).isEmpty()) {
     }
-    std::printf("mqtt_%s_latency_p50 %.3f ms\n", name, percentile(latencies, 0.5));
-    std::printf("mqtt_%s_latency_p99 %.3f ms\n", name, percentile(latencies, 0.99));
-    std::printf("mqtt_%s_latency_lost %d count\n", name, lost);
+}
+
+// Request published to first datagram, one request at a time at random gaps of 5 to 15 ms. The
+// programs take turns, so that what the machine does meanwhile falls on each of them alike.
+void latency(const std::vector<Forwarder *> &programs, Publisher &publisher,
+             const QList<QByteArray> &requests, int trials)
+{
+    std::vector<std::vector<double>> latencies(programs.size());
+    std::vector<int> lost(programs.size());
+    QElapsedTimer clock;
+    for (int i = 0; i < trials; ++i) {
+        for (size_t turn = 0; turn < programs.size(); ++turn) {
+            const size_t p = (size_t(i) + turn) % programs.size();
+            QThread::usleep(5000 + QRandomGenerator::global()->bounded(10000));
+            clock.start();
+            publisher.publish(programs[p]->topic(), requests[i % requests.size()]);
+            if (receive(programs[p]->udp, 1000).isEmpty())
+                ++lost[p];
+            else
+                latencies[p].push_back(double(clock.nsecsElapsed()) / 1e6);
+        }
+    }
+    for (size_t p = 0; p < programs.size(); ++p) {
+        const char *name = programs[p]->name;
+        std::printf("mqtt_%s_latency_p50 %.3f ms\n", name, percentile(latencies[p], 0.5));
+        std::printf("mqtt_%s_latency_p99 %.3f ms\n", name, percentile(latencies[p], 0.99));
+        std::printf("mqtt_%s_latency_lost %d count\n", name, lost[p]);
+    }
 }
 
 // Rate requests a second for RateSeconds, every one expected at the far side and, for a program
 // that publishes commands, on PREFIX/command, in the order published.
-void rate(const char *name, const QProcess &program, Publisher &publisher, quint16 broker,
-          const QByteArray &prefix, const QList<QByteArray> &requests, int udp,
-          const Expected &expected)
+void rate(const Forwarder &program, Publisher &publisher, quint16 broker,
+          const QList<QByteArray> &requests)
 {
     const int total = Rate * RateSeconds;
-    const QByteArray topic = prefix + "/request";
+    const QByteArray topic = program.topic();
     std::unique_ptr<Subscriber> commands;
-    if (expected.command)
-        commands = std::make_unique<Subscriber>(broker, prefix + "/command");
-    const double cpuBefore = cpuSeconds(program.processId());
+    if (program.expected.command)
+        commands = std::make_unique<Subscriber>(broker, program.prefix + "/command");
+    const double cpuBefore = cpuSeconds(program.process.processId());
     std::vector<QByteArray> received;
     received.reserve(size_t(total));
     std::thread far([&] {
-        for (QByteArray datagram; !(datagram = receive(udp, 2000)).isEmpty();)
+        for (QByteArray datagram; !(datagram = receive(program.udp, 2000)).isEmpty();)
             received.push_back(datagram);
     });
     QElapsedTimer clock;
@@ -263,43 +306,30 @@ void rate(const char *name, const QProcess &program, Publisher &publisher, quint
         publisher.publish(topic, requests[i % requests.size()]);
     }
     far.join();
-    const double cpu = cpuSeconds(program.processId()) - cpuBefore;
+    const double cpu = cpuSeconds(program.process.processId()) - cpuBefore;
+    const char *name = program.name;
     std::printf("mqtt_%s_rate_received %zu of_%d\n", name, received.size(), total);
     std::printf("mqtt_%s_rate_out_of_order %d count\n", name,
-                outOfPlace(received, requests, expected.datagram));
+                outOfPlace(received, requests, program.expected.datagram));
     std::printf("mqtt_%s_rate_cpu %.1f %%\n", name, 100 * cpu / RateSeconds);
     if (!commands)
         return;
     const std::vector<QByteArray> published = commands->quietened(1000);
     std::printf("mqtt_%s_rate_command_received %zu of_%d\n", name, published.size(), total);
     std::printf("mqtt_%s_rate_command_out_of_order %d count\n", name,
-                outOfPlace(published, requests, expected.command));
+                outOfPlace(published, requests, program.expected.command));
 }
 
-// One configuration: `program` started to forward PREFIX/request to `udp`.
-void measure(const char *name, QProcess &program, quint16 broker, const QByteArray &prefix, int udp,
-             int trials, const Expected &expected)
+// A 250 MB publish on the request topic.
+void residentAcross250Mb(const Forwarder &program, Publisher &publisher)
 {
-    const QByteArray topic = prefix + "/request";
-    const QList<QByteArray> requests = requestTexts();
-    Publisher publisher(broker);
-    // Ready once a request gets through.
-    QElapsedTimer clock;
-    clock.start();
-    while (receive(udp, 200).isEmpty() && clock.elapsed() < 10000)
-        publisher.publish(topic, requests[0]);
-    while (!receive(udp, 300).isEmpty()) {
-    }
-    latency(name, publisher, topic, requests, udp, trials);
-    rate(name, program, publisher, broker, prefix, requests, udp, expected);
-
-    // A 250 MB publish on the request topic.
-    std::printf("mqtt_%s_rss_before %.1f MB\n", name, residentMb(program.processId()).first);
-    publisher.publish(topic, QByteArray(250 << 20, 'x'));
+    const qint64 pid = program.process.processId();
+    std::printf("mqtt_%s_rss_before %.1f MB\n", program.name, residentMb(pid).first);
+    publisher.publish(program.topic(), QByteArray(250 << 20, 'x'));
     QThread::sleep(5);
-    const auto [now, highest] = residentMb(program.processId());
-    std::printf("mqtt_%s_rss_after_250MB %.1f MB\n", name, now);
-    std::printf("mqtt_%s_rss_highest %.1f MB\n", name, highest);
+    const auto [now, highest] = residentMb(pid);
+    std::printf("mqtt_%s_rss_after_250MB %.1f MB\n", program.name, now);
+    std::printf("mqtt_%s_rss_highest %.1f MB\n", program.name, highest);
     std::fflush(stdout);
 }
 } // namespace
@@ -316,36 +346,31 @@ int main(int argc, char **argv)
 
     const Gbk gbk;
     {
-        const quint16 port = freePort(SOCK_DGRAM);
-        const int udp = farSide(port);
-        QProcess floor;
-        floor.start(QStringLiteral(FLOOR),
-                    {QString::number(broker), u"floor/request"_qs, QString::number(port)});
-        measure("floor", floor, broker, "floor", udp, trials,
-                {[](const QByteArray &request) { return request; }, {}});
-        floor.kill();
-        floor.waitForFinished();
-        close(udp);
-    }
-    {
-        const quint16 port = freePort(SOCK_DGRAM);
-        const int udp = farSide(port);
-        QProcess relay;
-        relay.start(QStringLiteral(RELAY),
-                    {u"--request"_qs, u"none"_qs, u"--quiet"_qs, u"--udp"_qs,
-                     QStringLiteral("127.0.0.1:%1").arg(port), u"--mqtt"_qs,
-                     QStringLiteral("mqtt://127.0.0.1:%1/relay").arg(broker)});
         const auto command = [](const QByteArray &request) {
             return CommandBuilder::buildCommand(QString::fromUtf8(request));
         };
-        measure("relay", relay, broker, "relay", udp, trials,
-                {[&](const QByteArray &request) { return gbk.encode(command(request)); },
-                 [&](const QByteArray &request) {
-                     return command(request).toUtf8();
-                 }});
-        relay.terminate();
-        relay.waitForFinished();
-        close(udp);
+        Forwarder floor("floor", "floor", {[](const QByteArray &request) { return request; }, {}});
+        floor.process.start(QStringLiteral(FLOOR), {QString::number(broker), u"floor/request"_qs,
+                                                    QString::number(floor.port)});
+        Forwarder relay("relay", "relay",
+                        {[&](const QByteArray &request) { return gbk.encode(command(request)); },
+                         [&](const QByteArray &request) {
+                             return command(request).toUtf8();
+                         }});
+        relay.process.start(QStringLiteral(RELAY),
+                            {u"--request"_qs, u"none"_qs, u"--quiet"_qs, u"--udp"_qs,
+                             QStringLiteral("127.0.0.1:%1").arg(relay.port), u"--mqtt"_qs,
+                             QStringLiteral("mqtt://127.0.0.1:%1/relay").arg(broker)});
+        const QList<QByteArray> requests = requestTexts();
+        Publisher publisher(broker);
+        const std::vector<Forwarder *> programs = {&floor, &relay};
+        for (const Forwarder *program : programs)
+            awaitReady(*program, publisher, requests[0]);
+        latency(programs, publisher, requests, trials);
+        for (const Forwarder *program : programs) {
+            rate(*program, publisher, broker, requests);
+            residentAcross250Mb(*program, publisher);
+        }
     }
     {
         // A request standing in the file, its datagrams counted over 3 s before and after a
