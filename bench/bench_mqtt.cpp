@@ -16,6 +16,7 @@
 #include <QThread>
 #include <algorithm>
 #include <arpa/inet.h>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <future>
