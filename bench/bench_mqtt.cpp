@@ -1,6 +1,8 @@
 // Requests published on a local mosquitto in its default settings, timed to the far side of the
-// UDP output, for morvane-relay and, in the same run, for the floor: a bare client that does
-// nothing but subscribe and send the datagram (mqttfloor). Prints "figure value unit" lines.
+// UDP output, for morvane-relay and the floor (a bare client that does nothing but subscribe and
+// send the datagram, mqttfloor) taking turns request by request. At 10,000 requests a second, every
+// datagram, and every command the relay publishes, is checked for loss and order. Prints
+// "figure value unit" lines.
 // bench_mqtt [TRIALS]
 #include "commandbuilder.h"
 #include "gbk.h"
@@ -14,9 +16,13 @@
 #include <QThread>
 #include <algorithm>
 #include <arpa/inet.h>
+#include <chrono>
 #include <cstdio>
 #include <functional>
+#include <future>
+#include <memory>
 #include <mosquitto.h>
+#include <mutex>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <thread>
@@ -97,93 +103,234 @@ double percentile(std::vector<double> values, double p)
     return values[size_t(p * double(values.size() - 1))];
 }
 
-struct Publisher {
-    explicit Publisher(quint16 port)
-        : client(mosquitto_new(nullptr, true, nullptr))
+// A client of the local broker on a thread of the library's own.
+class Client {
+public:
+    explicit Client(void *owner)
+        : m_client(mosquitto_new(nullptr, true, owner))
     {
-        mosquitto_int_option(client, MOSQ_OPT_TCP_NODELAY, 1);
-        mosquitto_max_inflight_messages_set(client, 0);
-        mosquitto_connect(client, "127.0.0.1", port, 60);
-        mosquitto_loop_start(client);
+        mosquitto_int_option(m_client, MOSQ_OPT_TCP_NODELAY, 1);
     }
-    ~Publisher()
+    ~Client()
     {
-        mosquitto_disconnect(client);
-        mosquitto_loop_stop(client, false);
-        mosquitto_destroy(client);
+        mosquitto_disconnect(m_client);
+        mosquitto_loop_stop(m_client, false);
+        mosquitto_destroy(m_client);
+    }
+    void connect(quint16 port)
+    {
+        mosquitto_connect(m_client, "127.0.0.1", port, 60);
+        mosquitto_loop_start(m_client);
+    }
+    mosquitto *handle() const { return m_client; }
+
+private:
+    mosquitto *m_client;
+};
+
+class Publisher {
+public:
+    explicit Publisher(quint16 port)
+        : m_client(nullptr)
+    {
+        mosquitto_max_inflight_messages_set(m_client.handle(), 0);
+        m_client.connect(port);
     }
     void publish(const QByteArray &topic, const QByteArray &payload)
     {
-        mosquitto_publish(client, nullptr, topic.constData(), int(payload.size()),
+        mosquitto_publish(m_client.handle(), nullptr, topic.constData(), int(payload.size()),
                           payload.constData(), 1, false);
     }
-    mosquitto *client;
+
+private:
+    Client m_client;
 };
 
-// One configuration: `program` started to forward PREFIX/request to `udp`; `expected` is what
-// the far side gets for a request.
-void measure(const char *name, QProcess &program, quint16 broker, const QByteArray &prefix, int udp,
-             int trials, const std::function<QByteArray(const QByteArray &)> &expected)
+// Every message of a topic from the moment the constructor returns. At QoS 0, which the broker
+// passes on without a limit: at QoS 1 it keeps 1000 messages for a subscriber and drops what comes
+// beyond, so that a bench thread held up for a tenth of a second at 10,000 a second would count
+// as messages the relay lost.
+class Subscriber {
+public:
+    Subscriber(quint16 port, const QByteArray &topic)
+        : m_client(this)
+    {
+        mosquitto_subscribe_callback_set(
+            m_client.handle(), [](mosquitto *, void *self, int, int, const int *) {
+                static_cast<Subscriber *>(self)->m_subscribed.set_value();
+            });
+        mosquitto_message_callback_set(
+            m_client.handle(), [](mosquitto *, void *self, const mosquitto_message *message) {
+                auto *subscriber = static_cast<Subscriber *>(self);
+                const std::lock_guard<std::mutex> lock(subscriber->m_mutex);
+                subscriber->m_messages.emplace_back(static_cast<const char *>(message->payload),
+                                                    message->payloadlen);
+            });
+        m_client.connect(port);
+        mosquitto_subscribe(m_client.handle(), nullptr, topic.constData(), 0);
+        m_subscribed.get_future().wait_for(std::chrono::seconds(5));
+    }
+    // What came, once nothing more has come for `quietMs`.
+    std::vector<QByteArray> quietened(int quietMs)
+    {
+        for (size_t before = SIZE_MAX;;) {
+            QThread::msleep(quietMs);
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_messages.size() == before)
+                return std::move(m_messages);
+            before = m_messages.size();
+        }
+    }
+
+private:
+    Client m_client;
+    std::promise<void> m_subscribed;
+    std::mutex m_mutex;
+    std::vector<QByteArray> m_messages;
+};
+
+using Expectation = std::function<QByteArray(const QByteArray &)>;
+
+// What a program under measure sends for a request: the datagram, and the message on
+// PREFIX/command (none for a program that publishes no command).
+struct Expected {
+    Expectation datagram;
+    Expectation command;
+};
+
+QList<QByteArray> requestTexts()
 {
-    const QByteArray topic = prefix + "/request";
     QList<QByteArray> requests;
     for (QStringView device : CommandBuilder::DeviceWords)
         for (const char *verb : {"打开", "关闭"})
             requests << QByteArray(verb) + device.toUtf8();
-    Publisher publisher(broker);
-    // Ready once a request gets through.
+    return requests;
+}
+
+// Received items not where the request sent in their place expects them.
+int outOfPlace(const std::vector<QByteArray> &received, const QList<QByteArray> &requests,
+               const Expectation &expected)
+{
+    int count = 0;
+    for (size_t i = 0; i < received.size(); ++i)
+        count += received[i] != expected(requests[int(i % size_t(requests.size()))]);
+    return count;
+}
+
+// A program under measure, forwarding PREFIX/request to a far side of its own.
+struct Forwarder {
+    Forwarder(const char *name, const QByteArray &prefix, Expected expected)
+        : name(name)
+        , prefix(prefix)
+        , expected(std::move(expected))
+        , port(freePort(SOCK_DGRAM))
+        , udp(farSide(port))
+    {
+    }
+    ~Forwarder()
+    {
+        process.terminate();
+        process.waitForFinished();
+        close(udp);
+    }
+    QByteArray topic() const { return prefix + "/request"; }
+
+    const char *name;
+    const QByteArray prefix;
+    const Expected expected;
+    const quint16 port;
+    const int udp;
+    QProcess process;
+};
+
+// Ready once a request gets through.
+void awaitReady(const Forwarder &program, Publisher &publisher, const QByteArray &request)
+{
     QElapsedTimer clock;
     clock.start();
-    while (receive(udp, 200).isEmpty() && clock.elapsed() < 10000)
-        publisher.publish(topic, requests[0]);
-    while (!receive(udp, 300).isEmpty()) {
+    while (receive(program.udp, 200).isEmpty() && clock.elapsed() < 10000)
+        publisher.publish(program.topic(), request);
+    while (!receive(program.udp, 300).isEmpty()) {
     }
+}
 
-    std::vector<double> latencies;
-    int lost = 0;
+// Request published to first datagram, one request at a time at random gaps of 5 to 15 ms. The
+// programs take turns, so that what the machine does meanwhile falls on each of them alike.
+void latency(const std::vector<Forwarder *> &programs, Publisher &publisher,
+             const QList<QByteArray> &requests, int trials)
+{
+    std::vector<std::vector<double>> latencies(programs.size());
+    std::vector<int> lost(programs.size());
+    QElapsedTimer clock;
     for (int i = 0; i < trials; ++i) {
-        QThread::usleep(5000 + QRandomGenerator::global()->bounded(10000));
-        clock.restart();
-        publisher.publish(topic, requests[i % requests.size()]);
-        if (receive(udp, 1000).isEmpty())
-            ++lost;
-        else
-            latencies.push_back(double(clock.nsecsElapsed()) / 1e6);
+        for (size_t turn = 0; turn < programs.size(); ++turn) {
+            const size_t p = (size_t(i) + turn) % programs.size();
+            QThread::usleep(5000 + QRandomGenerator::global()->bounded(10000));
+            clock.start();
+            publisher.publish(programs[p]->topic(), requests[i % requests.size()]);
+            if (receive(programs[p]->udp, 1000).isEmpty())
+                ++lost[p];
+            else
+                latencies[p].push_back(double(clock.nsecsElapsed()) / 1e6);
+        }
     }
-    std::printf("mqtt_%s_latency_p50 %.3f ms\n", name, percentile(latencies, 0.5));
-    std::printf("mqtt_%s_latency_p99 %.3f ms\n", name, percentile(latencies, 0.99));
-    std::printf("mqtt_%s_latency_lost %d count\n", name, lost);
+    for (size_t p = 0; p < programs.size(); ++p) {
+        const char *name = programs[p]->name;
+        std::printf("mqtt_%s_latency_p50 %.3f ms\n", name, percentile(latencies[p], 0.5));
+        std::printf("mqtt_%s_latency_p99 %.3f ms\n", name, percentile(latencies[p], 0.99));
+        std::printf("mqtt_%s_latency_lost %d count\n", name, lost[p]);
+    }
+}
 
+// Rate requests a second for RateSeconds, every one expected at the far side and, for a program
+// that publishes commands, on PREFIX/command, in the order published.
+void rate(const Forwarder &program, Publisher &publisher, quint16 broker,
+          const QList<QByteArray> &requests)
+{
     const int total = Rate * RateSeconds;
-    const double cpuBefore = cpuSeconds(program.processId());
+    const QByteArray topic = program.topic();
+    std::unique_ptr<Subscriber> commands;
+    if (program.expected.command)
+        commands = std::make_unique<Subscriber>(broker, program.prefix + "/command");
+    const double cpuBefore = cpuSeconds(program.process.processId());
     std::vector<QByteArray> received;
     received.reserve(size_t(total));
     std::thread far([&] {
-        for (QByteArray datagram; !(datagram = receive(udp, 2000)).isEmpty();)
+        for (QByteArray datagram; !(datagram = receive(program.udp, 2000)).isEmpty();)
             received.push_back(datagram);
     });
-    clock.restart();
+    QElapsedTimer clock;
+    clock.start();
     for (int i = 0; i < total; ++i) {
         while (clock.nsecsElapsed() < qint64(i) * 1000000000 / Rate) {
         }
         publisher.publish(topic, requests[i % requests.size()]);
     }
     far.join();
-    const double cpu = cpuSeconds(program.processId()) - cpuBefore;
-    int outOfPlace = 0;
-    for (size_t i = 0; i < received.size(); ++i)
-        outOfPlace += received[i] != expected(requests[int(i) % requests.size()]);
+    const double cpu = cpuSeconds(program.process.processId()) - cpuBefore;
+    const char *name = program.name;
     std::printf("mqtt_%s_rate_received %zu of_%d\n", name, received.size(), total);
-    std::printf("mqtt_%s_rate_out_of_order %d count\n", name, outOfPlace);
+    std::printf("mqtt_%s_rate_out_of_order %d count\n", name,
+                outOfPlace(received, requests, program.expected.datagram));
     std::printf("mqtt_%s_rate_cpu %.1f %%\n", name, 100 * cpu / RateSeconds);
+    if (!commands)
+        return;
+    const std::vector<QByteArray> published = commands->quietened(1000);
+    std::printf("mqtt_%s_rate_command_received %zu of_%d\n", name, published.size(), total);
+    std::printf("mqtt_%s_rate_command_out_of_order %d count\n", name,
+                outOfPlace(published, requests, program.expected.command));
+}
 
-    // A 250 MB publish on the request topic.
-    std::printf("mqtt_%s_rss_before %.1f MB\n", name, residentMb(program.processId()).first);
-    publisher.publish(topic, QByteArray(250 << 20, 'x'));
+// A 250 MB publish on the request topic.
+void residentAcross250Mb(const Forwarder &program, Publisher &publisher)
+{
+    const qint64 pid = program.process.processId();
+    std::printf("mqtt_%s_rss_before %.1f MB\n", program.name, residentMb(pid).first);
+    publisher.publish(program.topic(), QByteArray(250 << 20, 'x'));
     QThread::sleep(5);
-    const auto [now, highest] = residentMb(program.processId());
-    std::printf("mqtt_%s_rss_after_250MB %.1f MB\n", name, now);
-    std::printf("mqtt_%s_rss_highest %.1f MB\n", name, highest);
+    const auto [now, highest] = residentMb(pid);
+    std::printf("mqtt_%s_rss_after_250MB %.1f MB\n", program.name, now);
+    std::printf("mqtt_%s_rss_highest %.1f MB\n", program.name, highest);
     std::fflush(stdout);
 }
 } // namespace
@@ -200,31 +347,31 @@ int main(int argc, char **argv)
 
     const Gbk gbk;
     {
-        const quint16 port = freePort(SOCK_DGRAM);
-        const int udp = farSide(port);
-        QProcess floor;
-        floor.start(QStringLiteral(FLOOR),
-                    {QString::number(broker), u"floor/request"_qs, QString::number(port)});
-        measure("floor", floor, broker, "floor", udp, trials,
-                [](const QByteArray &request) { return request; });
-        floor.kill();
-        floor.waitForFinished();
-        close(udp);
-    }
-    {
-        const quint16 port = freePort(SOCK_DGRAM);
-        const int udp = farSide(port);
-        QProcess relay;
-        relay.start(QStringLiteral(RELAY),
-                    {u"--request"_qs, u"none"_qs, u"--quiet"_qs, u"--udp"_qs,
-                     QStringLiteral("127.0.0.1:%1").arg(port), u"--mqtt"_qs,
-                     QStringLiteral("mqtt://127.0.0.1:%1/relay").arg(broker)});
-        measure("relay", relay, broker, "relay", udp, trials, [&](const QByteArray &request) {
-            return gbk.encode(CommandBuilder::buildCommand(QString::fromUtf8(request)));
-        });
-        relay.terminate();
-        relay.waitForFinished();
-        close(udp);
+        const auto command = [](const QByteArray &request) {
+            return CommandBuilder::buildCommand(QString::fromUtf8(request));
+        };
+        Forwarder floor("floor", "floor", {[](const QByteArray &request) { return request; }, {}});
+        floor.process.start(QStringLiteral(FLOOR), {QString::number(broker), u"floor/request"_qs,
+                                                    QString::number(floor.port)});
+        Forwarder relay("relay", "relay",
+                        {[&](const QByteArray &request) { return gbk.encode(command(request)); },
+                         [&](const QByteArray &request) {
+                             return command(request).toUtf8();
+                         }});
+        relay.process.start(QStringLiteral(RELAY),
+                            {u"--request"_qs, u"none"_qs, u"--quiet"_qs, u"--udp"_qs,
+                             QStringLiteral("127.0.0.1:%1").arg(relay.port), u"--mqtt"_qs,
+                             QStringLiteral("mqtt://127.0.0.1:%1/relay").arg(broker)});
+        const QList<QByteArray> requests = requestTexts();
+        Publisher publisher(broker);
+        const std::vector<Forwarder *> programs = {&floor, &relay};
+        for (const Forwarder *program : programs)
+            awaitReady(*program, publisher, requests[0]);
+        latency(programs, publisher, requests, trials);
+        for (const Forwarder *program : programs) {
+            rate(*program, publisher, broker, requests);
+            residentAcross250Mb(*program, publisher);
+        }
     }
     {
         // A request standing in the file, its datagrams counted over 3 s before and after a

@@ -69,14 +69,6 @@ void Outputs::remove(Output *output)
     m_outputs.erase(std::remove(m_outputs.begin(), m_outputs.end(), output), m_outputs.end());
 }
 
-void Outputs::deliver(const QString &command)
-{
-    for (Output *output : m_outputs) {
-        output->deliver(command);
-        output->book();
-    }
-}
-
 void Outputs::book()
 {
     for (Output *output : m_outputs)

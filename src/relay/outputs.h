@@ -54,8 +54,6 @@ public:
     // An empty command goes nowhere. Failed when an output refused the command, with the first
     // one's reason; otherwise Busy when an output skipped it.
     Result<Delivery> send(const QString &command) override;
-    // Sends and books at once.
-    void deliver(const QString &command);
     void book();
     void openBooks();
     QStringList tallies() const;

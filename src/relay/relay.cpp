@@ -95,9 +95,11 @@ void Relay::requestArrived(const QByteArray &payload)
             QStringLiteral("MQTT 上的请求“%1”中没有家电名称或开关词，已丢弃").arg(shown(request)));
         return;
     }
+    // The datagram goes out first: what is told of the request, and of what became of it, can wait.
+    Q_UNUSED(m_outputs.send(command));
     m_requests.told(QStringLiteral("收到 MQTT 上的请求“%1”，命令“%2”").arg(shown(request), command),
                     request, command);
-    m_outputs.deliver(command);
+    m_outputs.book();
     m_mqtt->publishCommand(command);
     m_fileCommandOwed = m_serving;
 }
