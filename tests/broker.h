@@ -78,6 +78,7 @@ public:
         : m_client(mosquitto_new(id.isEmpty() ? nullptr : id.constData(), id.isEmpty(), this))
         , m_topics(topics.size())
     {
+        mosquitto_max_inflight_messages_set(m_client, 0); // a burst goes out at once
         mosquitto_message_callback_set(
             m_client, [](mosquitto *, void *far, const mosquitto_message *m) {
                 static_cast<Far *>(far)->messages.append(

@@ -76,6 +76,9 @@ Result<void> MqttClient::newClient()
     if (!m_client)
         return Failure(reason(MOSQ_ERR_NOMEM, 0));
     mosquitto_int_option(m_client, MOSQ_OPT_TCP_NODELAY, 1);
+    // As many requests unacknowledged as the protocol allows: a broker drops what it queues
+    // beyond its limit (mosquitto: 1,000) for a client held up a moment in a burst.
+    mosquitto_int_option(m_client, MOSQ_OPT_RECEIVE_MAXIMUM, 65535);
     mosquitto_int_option(m_client, MOSQ_OPT_PROTOCOL_VERSION,
                          m_legacy ? MQTT_PROTOCOL_V311 : MQTT_PROTOCOL_V5);
     if (!m_legacy)

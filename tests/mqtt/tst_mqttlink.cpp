@@ -16,6 +16,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QThread>
 #include <mosquitto.h>
 
 namespace {
@@ -376,7 +377,7 @@ void tst_MqttLink::oldBrokerHungIsNoticed()
 }
 
 // A message too large for any request is dropped by the broker, never read by the relay; the
-// requests after it pass.
+// requests after it pass, as do those of a burst.
 void tst_MqttLink::oversizedRequestNeverArrives()
 {
     const MqttSettings settings = plain(m_broker.port);
@@ -394,6 +395,14 @@ void tst_MqttLink::oversizedRequestNeverArrives()
     QCOMPARE(arrived[0][0].toByteArray(), QByteArray(16384, 'y'));
     QCOMPARE(arrived[1][0].toByteArray(), QByteArray("打开空调"));
     QVERIFY(watched.link.isConnected());
+
+    // A burst while the relay is held up is kept by the broker, not dropped.
+    arrived.clear();
+    for (int i = 0; i < 3000; ++i)
+        far.publish(request, QByteArray::number(i));
+    QThread::msleep(1000);
+    QVERIFY(runUntil([&] { return arrived.size() == 3000; }, 10000));
+    QCOMPARE(arrived.last()[0].toByteArray(), QByteArray("2999"));
 }
 
 // The switches as a hub's discovery reads them: retained JSON at DPREFIX/switch/NODE/ID/config,
