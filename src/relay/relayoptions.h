@@ -40,6 +40,11 @@ struct CommandLine {
     ExitStatus exitCode = Ended;
 };
 
+template <typename T> class OptionTable;
+// The relay's options, each landing in RelayOptions as it is checked; `defaultRequestFile` is
+// where the request file is unless one is given.
+OptionTable<RelayOptions> relayOptionTable(const QString &defaultRequestFile);
+
 // `arguments` as QCoreApplication::arguments() gives them; `defaultRequestFile` is where the
 // request file is unless one is given.
 CommandLine readCommandLine(const QStringList &arguments, const QString &defaultRequestFile);
