@@ -4,15 +4,18 @@
 
 QString OptionSpec::described(bool english) const
 {
-    QString text = english ? this->english : chinese;
+    QStringList facts;
     if (!unit.isEmpty())
-        text += (english ? QStringLiteral(", %1 to %2") : QStringLiteral("，%1 到 %2"))
-                    .arg(lowest)
-                    .arg(highest);
+        facts << (english ? QStringLiteral("%1 to %2") : QStringLiteral("%1 到 %2"))
+                     .arg(lowest)
+                     .arg(highest);
     if (!byDefault.isEmpty())
-        text +=
-            (english ? QStringLiteral(", default %1") : QStringLiteral("，默认 %1")).arg(byDefault);
-    return text;
+        facts
+            << (english ? QStringLiteral("default %1") : QStringLiteral("默认 %1")).arg(byDefault);
+    if (facts.isEmpty())
+        return english ? this->english : chinese;
+    return english ? QStringLiteral("%1 (%2)").arg(this->english, facts.join(QStringLiteral(", ")))
+                   : QStringLiteral("%1（%2）").arg(chinese, facts.join(QStringLiteral("，")));
 }
 
 namespace optiondetail {

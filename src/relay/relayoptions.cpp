@@ -122,7 +122,8 @@ OptionTable<RelayOptions> relayOptionTable(const QString &defaultRequestFile)
     return OptionTable<RelayOptions>(
         QStringLiteral("morvane-relay"), QString::fromUtf8(About), QString::fromUtf8(Notes),
         {Row(u"request"_qs, u"文件"_qs, u"FILE"_qs)
-             .help(u"请求文件（GBK）"_qs, u"the request file (GBK)"_qs)
+             .help(u"请求文件（GBK）；有 --mqtt 时，none 表示不读请求文件"_qs,
+                   u"the request file (GBK); none, with --mqtt, reads no request file"_qs)
              .byDefault(defaultRequestFile)
              .to(&RelayOptions::requestFile, requestFile)
              .inFile()
@@ -144,9 +145,11 @@ OptionTable<RelayOptions> relayOptionTable(const QString &defaultRequestFile)
              .inFile()
              .repeatable(),
          Row(u"serial"_qs, u"设备"_qs, u"DEVICE"_qs)
-             .help(QStringLiteral("串口输出，9600 波特 8N1；auto：%1 中第一个存在的")
-                       .arg(SerialTransport::defaultDevices().join(QStringLiteral("、"))),
-                   u"a serial line at 9600 baud 8N1; auto: the first of these that exists"_qs)
+             .help(
+                 QStringLiteral("串口输出，9600 波特 8N1；auto：%1 中第一个存在的")
+                     .arg(SerialTransport::defaultDevices().join(QStringLiteral("、"))),
+                 QStringLiteral("a serial line at 9600 baud 8N1; auto: the first of %1 that exists")
+                     .arg(SerialTransport::defaultDevices().join(QStringLiteral(", "))))
              .example(u"auto"_qs)
              .to(
                  [](RelayOptions &options, QStringList devices, const Given &given) {
@@ -215,8 +218,8 @@ OptionTable<RelayOptions> relayOptionTable(const QString &defaultRequestFile)
              .needs(u"mqtt"_qs),
          Row(u"mqtt-keepalive"_qs, u"秒数"_qs, u"SECONDS"_qs)
              .help(u"多久没有服务器的消息就问它一次，再等同样久仍无回答即重连"_qs,
-                   u"seconds of silence before the broker is asked, and as long again without "
-                   u"an answer before the relay connects anew"_qs)
+                   u"seconds of silence before the broker is asked; as long again unanswered, "
+                   u"the relay connects anew"_qs)
              .within(5, 600, u"秒数"_qs)
              .byDefault(u"5"_qs)
              .to([](RelayOptions &options, int seconds) { options.mqtt->keepAlive = seconds; })
