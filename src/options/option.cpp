@@ -19,6 +19,14 @@ QString OptionSpec::described(bool english) const
 }
 
 namespace optiondetail {
+qsizetype columns(const QString &text)
+{
+    qsizetype width = 0;
+    for (const QChar c : text)
+        width += c.unicode() >= 0x2E80 ? 2 : 1;
+    return width;
+}
+
 Result<bool> yes(const QString &text)
 {
     static const QStringList Yes = {u"true"_qs, u"yes"_qs, u"on"_qs, u"1"_qs};

@@ -43,6 +43,8 @@ struct OptionSpec {
 };
 
 namespace optiondetail {
+// A Chinese character takes two columns of a terminal.
+qsizetype columns(const QString &text);
 Result<bool> yes(const QString &text);
 Result<qint64> whole(const OptionSpec &spec, const QString &text);
 

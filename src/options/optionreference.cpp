@@ -3,6 +3,26 @@
 #include <QStringList>
 
 namespace {
+// Where a manual page's lines end, in columns: Chinese has no spaces to break a line at, so a long
+// line is broken after a comma within it.
+constexpr qsizetype ManualColumns = 64;
+
+QString brokenAtCommas(const QString &line)
+{
+    QString text;
+    qsizetype start = 0, lastComma = -1;
+    for (qsizetype at = 0; at < line.size(); ++at) {
+        if (QStringView(u"，；：、").contains(line[at]))
+            lastComma = at;
+        if (optiondetail::columns(line.sliced(start, at - start)) > ManualColumns &&
+            lastComma > start) {
+            text += line.sliced(start, lastComma + 1 - start) + u'\n';
+            start = lastComma + 1;
+        }
+    }
+    return text + line.sliced(start);
+}
+
 QString scdoc(QString text)
 {
     return text.replace(u'\\', QStringLiteral("\\\\"))
@@ -35,7 +55,10 @@ OptionReference::OptionReference(const OptionRows &rows)
 
 QString OptionReference::manualEntry(const OptionSpec &row, const QString &term) const
 {
-    const QString chinese = scdoc(sentence(row.described(false), false));
+    QStringList lines = sentence(row.described(false), false).split(u'\n');
+    for (QString &line : lines)
+        line = brokenAtCommas(line);
+    const QString chinese = scdoc(lines.join(u'\n'));
     return term + QStringLiteral("\n\t") +
            QString(chinese).replace(u'\n', QStringLiteral(" ++\n")) + QStringLiteral(" ++\n") +
            scdoc(sentence(row.described(true), true)) + QStringLiteral("\n\n");

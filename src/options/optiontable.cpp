@@ -15,14 +15,6 @@ QString dashed(const QString &name)
     return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
 }
 
-// A Chinese character takes two columns of a terminal.
-qsizetype columns(const QString &text)
-{
-    qsizetype width = 0;
-    for (const QChar c : text)
-        width += c.unicode() >= 0x2E80 ? 2 : 1;
-    return width;
-}
 } // namespace
 
 OptionRows::OptionRows(QString program, QString about, QString notes, QList<OptionSpec> rows)
@@ -177,7 +169,7 @@ QString OptionRows::help() const
             dashed(row.name);
         if (!row.isFlag())
             names += QStringLiteral(" <%1>").arg(row.valueName);
-        names += QString(qMax(HelpColumn - columns(names), qsizetype(2)), u' ');
+        names += QString(qMax(HelpColumn - optiondetail::columns(names), qsizetype(2)), u' ');
         text += names + row.described(false).replace(u'\n', u'\n' + indent) + u'\n' + indent +
                 row.described(true) + u'\n';
     }
