@@ -1,5 +1,6 @@
 #include "outputs.h"
 
+#include "errors.h"
 #include "relaychanges.h"
 
 #include <QUdpSocket>
@@ -102,6 +103,14 @@ Result<void> Outputs::addUdp(const QList<UdpDestination> &destinations, Sockets 
             return Failure(QStringLiteral("%1：本机端口无法使用（%2）")
                                .arg(added.back()->name(), started.error()));
     }
+    if (added.empty())
+        return {};
+    // The request file is opened on every tick and the settings on every reload: outputs that
+    // would take the last file descriptor the relay may have are not added.
+    QUdpSocket probe;
+    if (!probe.bind(QHostAddress::LocalHost, 0))
+        return Failure(QStringLiteral("加上这些输出后，没有余下的文件描述符读取请求文件（%1）")
+                           .arg(Errors::socket(probe.error())));
     return {};
 }
 

@@ -99,8 +99,8 @@ public:
 
     // Goes from the outputs of `before` to those of `after` (from none at the start), keeping what
     // stays: a UDP destination's output and its socket, the serial line. Whole or not at all: the
-    // new UDP outputs are bound before anything changes, and when one cannot have its port, the
-    // outputs stay as they were.
+    // new UDP outputs are bound before anything changes, and when one cannot have its port, or
+    // they would leave no file descriptor for the request file, the outputs stay as they were.
     Result<void> reload(const RelayOptions &before, const RelayOptions &after);
 
     // An empty command goes nowhere. Failed when an output refused the command, with the first

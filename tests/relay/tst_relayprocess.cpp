@@ -297,6 +297,7 @@ private slots:
     {
         QTest::addColumn<int>("spare");
         QTest::newRow("descriptors for half the ports") << 5;
+        QTest::newRow("none left for the request file") << 10;
     }
     // Ten destinations added with file descriptors for `spare` more: the reload is refused, the
     // request file is still read and its command sent, and the settings are read again once
