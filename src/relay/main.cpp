@@ -31,10 +31,9 @@ int main(int argc, char *argv[])
     // The command line is read again with the settings file; what it gives still wins.
     QObject::connect(&quitOnSignals, &QuitOnSignals::reloadAsked, &relay, [&] {
         const Result<RelayOptions> options = rereadCommandLine(app.arguments(), requestFile);
-        if (options)
-            relay.reload(*options);
-        else
-            log.failure(QStringLiteral("设置未重新读取，仍按原来的运行：%1").arg(options.error()));
+        const Result<void> reloaded = options ? relay.reload(*options) : Failure(options.error());
+        if (!reloaded)
+            log.failure(QStringLiteral("设置未重新读取，仍按原来的运行：%1").arg(reloaded.error()));
     });
     quitOnSignals.reloadOnHangUp();
     app.exec();

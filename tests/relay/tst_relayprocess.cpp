@@ -4,6 +4,7 @@
 #include "support.h"
 #include "udplistener.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -223,9 +225,10 @@ private slots:
     }
 
     // The settings read again on SIGHUP: a destination added takes effect within a second, those
-    // kept go on from the same socket, the serial line stays open; a file with a key given twice
-    // is refused and the old settings go on; a destination dropped frees its port. The command
-    // line still wins over the file.
+    // kept go on from the same socket, the serial line stays open; a file with a key given twice,
+    // or a port another program holds, is refused and the old settings go on, and the same
+    // settings are tried afresh by the next reload; a destination dropped frees its port. The
+    // command line still wins over the file.
     void reloadsOnHangUp()
     {
         QTemporaryDir dir;
@@ -251,12 +254,19 @@ private slots:
         qsizetype before = first->received.size();
         QVERIFY(runUntil([&] { return first->received.size() >= before + 20; }));
 
-        UdpListener second(added);
         QVERIFY(writeFile(config, QStringLiteral("udp=127.0.0.1:%1, 127.0.0.1:%2\n%3")
                                       .arg(kept)
                                       .arg(added)
                                       .arg(serial)
                                       .toUtf8()));
+        std::optional<QUdpSocket> holder(std::in_place);
+        QVERIFY(holder->bind(QHostAddress::AnyIPv4, added, QAbstractSocket::DontShareAddress));
+        relay.signal(SIGHUP);
+        QVERIFY(relay.waitForError(
+            QStringLiteral("设置未重新读取，仍按原来的运行：UDP 127.0.0.1:%1：本机端口无法使用")
+                .arg(added)));
+        holder.reset();
+        UdpListener second(added);
         QElapsedTimer clock;
         clock.start();
         relay.signal(SIGHUP);
@@ -281,6 +291,50 @@ private slots:
         QVERIFY(relay.isRunning());
         QCOMPARE(relay.error().count(u"已打开"_qs), 1);
         QCOMPARE(relay.error().count(u"已重新读取设置"_qs), 2);
+    }
+
+    void reloadIsWholeOrNotAtAll_data()
+    {
+        QTest::addColumn<int>("spare");
+        QTest::newRow("descriptors for half the ports") << 5;
+        QTest::newRow("none left for the request file") << 10;
+    }
+    // Ten destinations added with file descriptors for `spare` more: the reload is refused, the
+    // request file is still read and its command sent, and the settings are read again once
+    // there are descriptors for them.
+    void reloadIsWholeOrNotAtAll()
+    {
+        QFETCH(int, spare);
+        QTemporaryDir dir;
+        const QString config = dir.filePath(u"relay.conf"_qs);
+        const quint16 port = freePort();
+        QString line = QStringLiteral("udp=127.0.0.1:%1").arg(port);
+        QVERIFY(writeFile(config, line.toUtf8()));
+        RelayProcess relay(dir, {u"--config"_qs, config});
+        QVERIFY(relay.waitForError(u"已启动"_qs));
+        const auto pid = pid_t(relay.processId());
+        // A new descriptor takes the lowest free number, and the limit bounds the numbers.
+        const QStringList open = QDir(QStringLiteral("/proc/%1/fd").arg(pid))
+                                     .entryList(QDir::System | QDir::NoDotAndDotDot);
+        rlim_t limit = 0;
+        for (int free = 0; free < spare; ++limit)
+            free += !open.contains(QString::number(limit));
+        rlimit usual;
+        QVERIFY(::prlimit(pid, RLIMIT_NOFILE, nullptr, &usual) == 0);
+        const rlimit tight{limit, usual.rlim_max};
+        QVERIFY(::prlimit(pid, RLIMIT_NOFILE, &tight, nullptr) == 0);
+        for (int i = 0; i < 10; ++i)
+            line += QStringLiteral(", 127.0.0.1:%1").arg(freePort());
+        QVERIFY(writeFile(config, line.toUtf8()));
+
+        relay.signal(SIGHUP);
+        QVERIFY(relay.waitForError(u"设置未重新读取，仍按原来的运行："_qs));
+        UdpListener listener(port);
+        QVERIFY(writeRequest(dir.path(), Bytes::TurnOn));
+        QVERIFY(runUntil([&] { return listener.received.size() >= 20; }));
+        QVERIFY(::prlimit(pid, RLIMIT_NOFILE, &usual, nullptr) == 0);
+        relay.signal(SIGHUP);
+        QVERIFY2(relay.waitForError(u"已重新读取设置：加上 UDP"_qs), qPrintable(relay.error()));
     }
 
     void endsCleanlyOnSignal_data()
