@@ -72,7 +72,7 @@ inside() {
         DEBIAN_FRONTEND=noninteractive SYSTEMD_PAGER= "$@"
 }
 shown() { inside systemctl show -P "$2" "$1"; }
-inside systemctl is-system-running --wait >/dev/null || true
+until [[ $(inside systemctl is-system-running --wait 2>/dev/null) =~ running|degraded ]]; do sleep 0.5; done
 inside apt-get update -q >/dev/null
 inside apt-get install -y -q --no-install-recommends \
     /root/"$(basename "${debs[0]}")" /root/"$(basename "${debs[1]}")" >/dev/null
@@ -98,6 +98,7 @@ settings udp=127.0.0.1:47003 udp=127.0.0.1:47004
 ! inside systemctl reload morvane-relay 2>/dev/null || fail "a refused reload succeeded"
 [ "$(shown morvane-relay ActiveState)" = active ] || fail "a refused reload stopped the relay"
 [[ $(shown morvane-relay StatusText) == *"UDP 127.0.0.1:47002"* ]] || fail "the old settings are gone"
+settings udp=127.0.0.1:47001 serial=/dev/ttyUSB0
 echo "ok: systemctl reload returns with the new settings in force, and fails when they are refused"
 
 before=$(shown morvane-relay MainPID)
@@ -106,7 +107,8 @@ for _ in {1..600}; do
     [ "$(shown morvane-relay NRestarts)" -ge 1 ] && [ "$(shown morvane-relay ActiveState)" = active ] &&
         break || sleep 0.1
 done
-[ "$(shown morvane-relay NRestarts)" -ge 1 ] || fail "the stopped relay was not restarted"
+[ "$(shown morvane-relay ActiveState)" = active ] && [ "$(shown morvane-relay MainPID)" != "$before" ] \
+    || fail "the stopped relay was not restarted"
 inside journalctl -u morvane-relay -o cat | grep -q 'Watchdog timeout' || fail "no watchdog timeout"
 echo "ok: a stopped relay killed by the watchdog and started again as $(shown morvane-relay MainPID)"
 
