@@ -30,13 +30,18 @@ void Output::book()
     const Result<Delivery> delivered = std::move(*m_delivered);
     m_delivered.reset();
     if (!delivered) {
+        const bool began = !m_failures.isFailing();
         m_failures.failed(name() + QStringLiteral(" 发送失败"), delivered.error());
+        if (began)
+            emit failingChanged();
     } else if (*delivered == Delivery::Busy) {
         ++m_skipped;
     } else {
         ++m_sent;
-        if (m_failures.isFailing())
+        if (m_failures.isFailing()) {
             m_failures.ended(name());
+            emit failingChanged();
+        }
     }
 }
 
@@ -168,6 +173,16 @@ QStringList Outputs::tallies() const
     for (const Output *output : m_outputs)
         tallies << output->tally();
     return tallies;
+}
+
+QStringList Outputs::failing() const
+{
+    QStringList failing;
+    for (const Output *output : m_outputs) {
+        if (output->isFailing())
+            failing << output->name();
+    }
+    return failing;
 }
 
 UdpOutput::UdpOutput(const UdpDestination &destination, QUdpSocket &socket, RelayLog &log,

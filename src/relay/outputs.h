@@ -19,6 +19,8 @@ class QUdpSocket;
 // One place the relay's commands go, with its books: how many went out (or were skipped) while
 // the request stood, and its failures, told as they start, last and end.
 class Output : public QObject {
+    Q_OBJECT
+
 public:
     explicit Output(RelayLog &log, QObject *parent = nullptr);
 
@@ -29,8 +31,13 @@ public:
     // What went out since the books were last opened, for the line that closes them.
     QString tally() const;
     void openBooks();
+    bool isFailing() const { return m_failures.isFailing(); }
 
     virtual QString name() const = 0;
+
+signals:
+    // The output began to fail, or works again.
+    void failingChanged();
 
 protected:
     // Busy when the output had to skip the command for now.
@@ -109,6 +116,9 @@ public:
     void book();
     void openBooks();
     QStringList tallies() const;
+    // The names of those that fail now.
+    QStringList failing() const;
+    const std::vector<Output *> &all() const { return m_outputs; }
 
 private:
     // One socket for each local port, shared by the destinations with that port.
