@@ -1,7 +1,7 @@
 // morvane-reference TEMPLATE OUTPUT: the template with each line "@NAME@" replaced by that part
-// of the options' reference. morvane-reference --check|--write README.md: whether the README's
-// parts, between "<!-- @NAME@ -->" and "<!-- end of @NAME@ -->", are what the tables give, or
-// writes them so.
+// of the options' reference. morvane-reference --check|--write FILE.md: whether the parts of a
+// Markdown page, between "<!-- @NAME@ -->" and "<!-- end of @NAME@ -->", are what the tables give,
+// or writes them so.
 #include "listeneroptions.h"
 #include "optionreference.h"
 #include "relayoptions.h"
@@ -52,26 +52,25 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const QStringList arguments = app.arguments();
     if (arguments.size() != 3) {
-        std::fputs("usage: morvane-reference TEMPLATE OUTPUT | --check|--write README.md\n",
-                   stderr);
+        std::fputs("usage: morvane-reference TEMPLATE OUTPUT | --check|--write FILE.md\n", stderr);
         return 2;
     }
-    const bool readme = arguments[1] == u"--check" || arguments[1] == u"--write";
-    QFile in(readme ? arguments[2] : arguments[1]);
+    const bool page = arguments[1] == u"--check" || arguments[1] == u"--write";
+    QFile in(page ? arguments[2] : arguments[1]);
     if (!in.open(QIODevice::ReadOnly)) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(in.fileName()), qPrintable(in.errorString()));
         return 1;
     }
     const QString text = QString::fromUtf8(in.readAll());
     in.close();
-    const auto [filled, places] = filledIn(text, readme);
+    const auto [filled, places] = filledIn(text, page);
     if (arguments[1] == u"--check") {
         if (filled == text && places > 0)
             return 0;
         std::fprintf(stderr,
                      "%s: its option tables, between <!-- @RELAY_TABLE@ --> and <!-- end of "
                      "@RELAY_TABLE@ -->, differ from the programs' "
-                     "(cmake --build BUILD --target readme writes them anew)\n",
+                     "(cmake --build BUILD --target reference-tables writes them anew)\n",
                      qPrintable(in.fileName()));
         return 1;
     }

@@ -137,11 +137,12 @@ public:
     // Its text may hold a password: messages never repeat it, and its check's failure names
     // what may be shown itself.
     Option &secret() { return set(&OptionSpec::secret, true); }
-    // Asked (--version), the program answers this and ends: nothing else typed is looked at.
+    // Given, it is all the program does: nothing else typed is looked at, and no default lands.
+    Option &question() { return set(&OptionSpec::question, true); }
+    // A question (--version) the program answers with `answer`, and ends.
     Option &answers(QString answer)
     {
-        m_spec.question = true;
-        return set(&OptionSpec::answer, std::move(answer));
+        return question().set(&OptionSpec::answer, std::move(answer));
     }
     // Its value names the settings file, read under the command line.
     Option &namesSettingsFile() { return set(&OptionSpec::settingsFile, true); }

@@ -5,6 +5,7 @@
 #include <QCommandLineParser>
 #include <QHash>
 #include <QRegularExpression>
+#include <algorithm>
 
 namespace {
 // Where the help's texts begin, in columns of a terminal.
@@ -30,12 +31,15 @@ OptionRows::OptionRows(QString program, QString about, QString notes, QList<Opti
     help.english = QStringLiteral("show this help");
     help.question = true;
     m_rows.append(help);
+    m_rows.last().answer = this->help();
 }
 
 Result<OptionValues> OptionRows::read(const QStringList &arguments) const
 {
     Result<OptionValues> given = typed(arguments);
-    if (!given || answer(*given))
+    if (!given || std::any_of(m_rows.begin(), m_rows.end(), [&](const OptionSpec &row) {
+            return row.question && given->has(row.name);
+        }))
         return given;
     for (const OptionSpec &row : m_rows) {
         if (!row.settingsFile || !given->has(row.name))
@@ -52,8 +56,8 @@ Result<OptionValues> OptionRows::read(const QStringList &arguments) const
 std::optional<QString> OptionRows::answer(const OptionValues &given) const
 {
     for (const OptionSpec &row : m_rows) {
-        if (row.question && given.has(row.name))
-            return row.answer.isEmpty() ? help() : row.answer;
+        if (row.question && given.has(row.name) && !row.answer.isEmpty())
+            return row.answer;
     }
     return std::nullopt;
 }
@@ -117,6 +121,9 @@ Result<OptionValues> OptionRows::typed(const QStringList &arguments) const
 
 Result<void> OptionRows::land(const OptionValues &given, const Land &land) const
 {
+    const bool asked = std::any_of(m_rows.begin(), m_rows.end(), [&](const OptionSpec &row) {
+        return row.question && given.has(row.name);
+    });
     for (qsizetype index = 0; index < m_rows.size(); ++index) {
         const OptionSpec &row = m_rows[index];
         QList<Given> values = given.all(row.name);
@@ -133,7 +140,8 @@ Result<void> OptionRows::land(const OptionValues &given, const Land &land) const
             return Failure(
                 QStringLiteral("%1 与 %2 只能给一个")
                     .arg(values.first().option(), given.all(row.notWith).first().option()));
-        if (values.isEmpty() && !row.byDefault.isEmpty() && (needed || !row.needsOnlyFor.isEmpty()))
+        if (values.isEmpty() && !asked && !row.byDefault.isEmpty() &&
+            (needed || !row.needsOnlyFor.isEmpty()))
             values.append({row.byDefault, QStringLiteral("--%1 的默认值").arg(row.name), {}});
         for (const Given &value : std::as_const(values)) {
             const std::optional<QString> why = land(index, value);

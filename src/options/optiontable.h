@@ -21,10 +21,10 @@ public:
     // The texts given for the options, or why the command line cannot be followed. When a
     // question (--help) is asked, it is all that is given.
     Result<OptionValues> read(const QStringList &arguments) const;
-    // The answer to the question asked, if one was.
+    // The answer to the question asked, if one with an answer was.
     std::optional<QString> answer(const OptionValues &given) const;
-    // Each row's values, or its default where it has one and what it needs is given, to `land`
-    // in the rows' order; or why one cannot be had, worded for the user.
+    // Each row's values, or its default where it has one, what it needs is given and no question
+    // was asked, to `land` in the rows' order; or why one cannot be had, worded for the user.
     Result<void> land(const OptionValues &given, const Land &land) const;
 
     // The usage line, the program's about, each row's option with its Chinese line and its

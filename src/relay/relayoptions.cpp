@@ -11,6 +11,7 @@
 #include <QHostAddress>
 #include <QRegularExpression>
 #include <QUrl>
+#include <limits>
 
 namespace {
 const char About[] =
@@ -23,9 +24,10 @@ const char Notes[] =
 只接收 MQTT 主题 <前缀>/request 上的请求。
 At least one output is required; with --mqtt, --request none reads no request file.
 
-SIGHUP（systemctl reload morvane-relay）让它重新读取配置文件，未改动的输出照常工作；在 Windows
-上不需要：改了配置文件，重新启动它即可。
-SIGHUP reads the config file again, keeping what did not change; on Windows, restart it instead.
+SIGHUP 或 --reload（systemctl reload morvane-relay）让它重新读取配置文件，未改动的输出照常工作；
+在 Windows 上不需要：改了配置文件，重新启动它即可。
+SIGHUP or --reload reads the config file again, keeping what did not change; on Windows, restart
+it instead.
 
 例如 Examples:
   morvane-relay --udp 127.0.0.1:8888
@@ -254,6 +256,15 @@ OptionTable<RelayOptions> relayOptionTable(const QString &defaultRequestFile)
              .example(u"false"_qs)
              .to(&RelayOptions::quiet)
              .inFile(),
+         Row(u"reload"_qs, u"进程号"_qs, u"PID"_qs)
+             .help(u"请这个进程号的 morvane-relay 重新读取设置，等它读完才结束；新设置未被接受时"
+                   u"以状态 1 结束；systemctl reload 用它"_qs,
+                   u"asks the relay running as this process to read its settings again, and ends "
+                   u"once it has; status 1 when the new settings were refused; systemctl reload "
+                   u"runs it"_qs)
+             .within(1, std::numeric_limits<int>::max(), u"进程号"_qs)
+             .to(&RelayOptions::reloadOf)
+             .question(),
          Row(u"version"_qs)
              .letter(u'v')
              .help(u"显示版本"_qs, u"show the version"_qs)
@@ -267,6 +278,8 @@ CommandLine readCommandLine(const QStringList &arguments, const QString &default
         return misused(asked.error());
     if (!asked->options)
         return {std::nullopt, asked->answer, Ended};
+    if (asked->options->reloadOf)
+        return {std::nullopt, {}, Ended, asked->options->reloadOf};
     const Result<RelayOptions> options = finished(*asked->options);
     if (!options)
         return misused(options.error());

@@ -30,14 +30,18 @@ struct RelayOptions {
     // The file the MQTT password was read from (the settings file or the password file); empty
     // without a password.
     QString passwordKeptIn;
+    // The relay to ask to read its settings again (--reload), instead of running.
+    qint64 reloadOf = 0;
 };
 
 // The outcome of reading the command line: options to run with, or a text to print (the help,
-// the version, or one line naming what was wrong) and the exit status to end with.
+// the version, or one line naming what was wrong) and the exit status to end with, or the relay
+// to ask to read its settings again (--reload).
 struct CommandLine {
     std::optional<RelayOptions> options;
     QString text;
     ExitStatus exitCode = Ended;
+    qint64 reloadOf = 0;
 };
 
 template <typename T> class OptionTable;
