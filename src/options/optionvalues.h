@@ -3,6 +3,7 @@
 #include <QList>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 // One value given for an option: its text as typed, where it was typed ("--udp", "-u", or
@@ -26,6 +27,7 @@ public:
     void add(const QString &name, const Given &given) { m_given[name].append(given); }
     void replace(const QString &name, const Given &given) { m_given[name] = {given}; }
     bool has(const QString &name) const { return m_given.contains(name); }
+    QStringList names() const { return m_given.keys(); }
     QList<Given> all(const QString &name) const { return m_given.value(name); }
 
     // What the option's first value means, or `otherwise` when it was not given.

@@ -2,12 +2,15 @@
 #include "relay.h"
 #include "relaylog.h"
 #include "relayoptions.h"
+#include "service.h"
+#include "supervisor.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFileInfo>
 
-int main(int argc, char *argv[])
+namespace {
+int relayMain(int argc, char *argv[])
 {
     // The relay waits on sockets and timers only: Qt's own event loop wakes for them with less
     // work than GLib's, a thirtieth of a millisecond off every request's way out.
@@ -16,28 +19,42 @@ int main(int argc, char *argv[])
     // api.txt beside the program, as for the server; installed, that is a link to where requests
     // are written, and the relay reads and watches that file itself.
     const QFileInfo beside(QCoreApplication::applicationDirPath() + QStringLiteral("/api.txt"));
-    const QString requestFile = beside.isSymLink() ? beside.symLinkTarget() : beside.filePath();
+    const QString requestFile =
+        Service::requestFile(beside.isSymLink() ? beside.symLinkTarget() : beside.filePath());
     const CommandLine commandLine = readCommandLine(app.arguments(), requestFile);
+    if (!commandLine.service.isEmpty()) {
+        const Result<QString> done = Service::act(commandLine.service, commandLine.settingsFile);
+        writeText(done ? stdout : stderr, (done ? *done : done.error()) + u'\n');
+        return done ? Ended : Failed;
+    }
     if (!commandLine.options) {
-        writeText(commandLine.exitCode == Ended ? stdout : stderr, commandLine.text + u'\n');
+        Service::print(commandLine.exitCode == Ended ? stdout : stderr, commandLine.text + u'\n');
         return commandLine.exitCode;
     }
 
     QuitOnSignals quitOnSignals(app);
-    RelayLog log(commandLine.options->quiet);
+    Supervisor supervisor;
+    RelayLog log(commandLine.options->quiet, Service::logWriter());
     Relay relay(*commandLine.options, log);
     if (!relay.start())
         return Failed;
+    supervisor.ready();
     // The command line is read again with the settings file; what it gives still wins.
-    QObject::connect(&quitOnSignals, &QuitOnSignals::reloadAsked, &relay, [&] {
+    const auto reload = [&] {
+        supervisor.reloading();
         const Result<RelayOptions> options = rereadCommandLine(app.arguments(), requestFile);
         if (options)
             relay.reload(*options);
         else
             log.failure(QStringLiteral("设置未重新读取，仍按原来的运行：%1").arg(options.error()));
-    });
+        supervisor.ready();
+    };
+    QObject::connect(&quitOnSignals, &QuitOnSignals::reloadAsked, &relay, reload);
+    QObject::connect(&supervisor, &Supervisor::reloadAsked, &relay, reload);
+    QObject::connect(&supervisor, &Supervisor::stopAsked, &app, &QCoreApplication::quit);
     quitOnSignals.reloadOnHangUp();
     app.exec();
+    supervisor.stopping();
     // Leaving the broker takes a moment: its `offline`, then a clean goodbye.
     QEventLoop leaving;
     QObject::connect(&relay, &Relay::stopped, &leaving, &QEventLoop::quit);
@@ -45,4 +62,10 @@ int main(int argc, char *argv[])
     leaving.exec();
     log.event(QStringLiteral("已停止"));
     return Ended;
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    return Service::run(argc, argv, relayMain);
 }

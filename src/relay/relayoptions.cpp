@@ -23,9 +23,9 @@ const char Notes[] =
 只接收 MQTT 主题 <前缀>/request 上的请求。
 At least one output is required; with --mqtt, --request none reads no request file.
 
-SIGHUP（systemctl reload morvane-relay）让它重新读取配置文件，未改动的输出照常工作；在 Windows
-上不需要：改了配置文件，重新启动它即可。
-SIGHUP reads the config file again, keeping what did not change; on Windows, restart it instead.
+SIGHUP（systemctl reload morvane-relay）让它重新读取配置文件，未改动的输出照常工作；Windows 服务
+用 morvane-relay --service reload。
+SIGHUP (on Windows: --service reload) reads the config file again, keeping what did not change.
 
 例如 Examples:
   morvane-relay --udp 127.0.0.1:8888
@@ -92,6 +92,13 @@ Result<QString> readableFile(const QString &text)
 {
     if (!QFileInfo(text).isReadable())
         return Failure(QStringLiteral("文件不存在或无法读取"));
+    return text;
+}
+
+Result<QString> serviceAction(const QString &text)
+{
+    if (text != u"install" && text != u"remove" && text != u"reload" && text != u"run")
+        return Failure(QStringLiteral("应为 install、remove、reload 或 run"));
     return text;
 }
 
@@ -182,6 +189,13 @@ OptionTable relayOptionTable(const QString &defaultRequestFile)
          // Where not every user of the machine can read them.
          Option::fileOnly(u"mqtt_password"_qs).needs(u"mqtt"_qs).secret(),
          Option::fileOnly(u"mqtt_cafile"_qs).check(readableFile).needs(u"mqtt"_qs),
+         Option(u"service"_qs, u"操作"_qs)
+             .help(
+                 u"Windows 服务 MorvaneRelay（需要管理员权限）：install 安装，可带 --config 文件；"
+                 u"remove 停止并移除；reload 让它重新读取设置；run 是服务管理器启动它时用的"_qs,
+                 u"the Windows service: install (with --config FILE), remove, reload; run is "
+                 u"how the Service Control Manager starts it"_qs)
+             .check(serviceAction),
          Option(u"quiet"_qs).help(u"只记录失败"_qs, u"log failures only"_qs).inFile(),
          Option(u"version"_qs)
              .letter(u'v')
@@ -242,9 +256,38 @@ Result<RelayOptions> relayOptions(const OptionValues &given, const QString &defa
     return options;
 }
 
+// An answer to print and end with.
+CommandLine answer(const QString &text, ExitStatus exitCode)
+{
+    CommandLine commandLine;
+    commandLine.text = text;
+    commandLine.exitCode = exitCode;
+    return commandLine;
+}
+
 CommandLine misused(const QString &why)
 {
-    return {std::nullopt, misuse(why), Misused};
+    return answer(misuse(why), Misused);
+}
+
+// --service and its settings file: nothing else typed means anything to it.
+CommandLine serviceCommand(const OptionValues &given)
+{
+    const Given service = given.all(u"service"_qs).first();
+    for (const QString &name : given.names()) {
+        const Given first = given.all(name).first();
+        if (name == u"service" || !first.where.startsWith(u'-'))
+            continue;
+        if (name != u"config" || service.text != u"install")
+            return misused(
+                QStringLiteral("%1 不能与 %2 同用").arg(first.option(), service.typed()));
+    }
+    CommandLine commandLine;
+    commandLine.service = service.text;
+    if (given.has(u"config"_qs))
+        commandLine.settingsFile =
+            QFileInfo(given.all(u"config"_qs).first().text).absoluteFilePath();
+    return commandLine;
 }
 } // namespace
 
@@ -255,15 +298,18 @@ CommandLine readCommandLine(const QStringList &arguments, const QString &default
     if (!given)
         return misused(given.error());
     if (given->has(u"help"_qs))
-        return {std::nullopt, table.help(QString::fromUtf8(About), QString::fromUtf8(Notes)),
-                Ended};
+        return answer(table.help(QString::fromUtf8(About), QString::fromUtf8(Notes)), Ended);
     if (given->has(u"version"_qs))
-        return {std::nullopt,
-                QStringLiteral("morvane-relay %1").arg(QStringLiteral(MORVANE_VERSION)), Ended};
+        return answer(QStringLiteral("morvane-relay %1").arg(QStringLiteral(MORVANE_VERSION)),
+                      Ended);
+    if (given->has(u"service"_qs) && given->value<QString>(u"service"_qs) != u"run")
+        return serviceCommand(*given);
     const Result<RelayOptions> options = relayOptions(*given, defaultRequestFile);
     if (!options)
         return misused(options.error());
-    return {*options, {}, Ended};
+    CommandLine commandLine;
+    commandLine.options = *options;
+    return commandLine;
 }
 
 Result<RelayOptions> rereadCommandLine(const QStringList &arguments,

@@ -32,12 +32,16 @@ struct RelayOptions {
     QString passwordKeptIn;
 };
 
-// The outcome of reading the command line: options to run with, or a text to print (the help,
-// the version, or one line naming what was wrong) and the exit status to end with.
+// The outcome of reading the command line: options to run with, a service to install, remove or
+// reload, or a text to print (the help, the version, or one line naming what was wrong) and the
+// exit status to end with.
 struct CommandLine {
     std::optional<RelayOptions> options;
     QString text;
     ExitStatus exitCode = Ended;
+    // --service: install, remove or reload; with install, the absolute path of --config, if given.
+    QString service;
+    QString settingsFile;
 };
 
 // `arguments` as QCoreApplication::arguments() gives them; `defaultRequestFile` is where the
