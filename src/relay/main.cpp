@@ -22,6 +22,12 @@ int relayMain(int argc, char *argv[])
     const QString requestFile =
         Service::requestFile(beside.isSymLink() ? beside.symLinkTarget() : beside.filePath());
     const CommandLine commandLine = readCommandLine(app.arguments(), requestFile);
+    if (commandLine.reloadOf) {
+        const Result<void> reloaded = Supervisor::askToReload(commandLine.reloadOf);
+        if (!reloaded)
+            writeText(stderr, reloaded.error() + u'\n');
+        return reloaded ? Ended : Failed;
+    }
     if (!commandLine.service.isEmpty()) {
         const Result<QString> done = Service::act(commandLine.service, commandLine.settingsFile);
         writeText(done ? stdout : stderr, (done ? *done : done.error()) + u'\n');
@@ -33,21 +39,21 @@ int relayMain(int argc, char *argv[])
     }
 
     QuitOnSignals quitOnSignals(app);
-    Supervisor supervisor;
     RelayLog log(commandLine.options->quiet, Service::logWriter());
     Relay relay(*commandLine.options, log);
+    Supervisor supervisor;
+    QObject::connect(&relay, &Relay::serving, &supervisor, [&] { supervisor.ready(); });
+    QObject::connect(&relay, &Relay::statusChanged, &supervisor, &Supervisor::status);
     if (!relay.start())
         return Failed;
-    supervisor.ready();
     // The command line is read again with the settings file; what it gives still wins.
     const auto reload = [&] {
         supervisor.reloading();
         const Result<RelayOptions> options = rereadCommandLine(app.arguments(), requestFile);
-        if (options)
-            relay.reload(*options);
-        else
-            log.failure(QStringLiteral("设置未重新读取，仍按原来的运行：%1").arg(options.error()));
-        supervisor.ready();
+        const Result<void> reloaded = options ? relay.reload(*options) : Failure(options.error());
+        if (!reloaded)
+            log.failure(QStringLiteral("设置未重新读取，仍按原来的运行：%1").arg(reloaded.error()));
+        supervisor.ready(bool(reloaded));
     };
     QObject::connect(&quitOnSignals, &QuitOnSignals::reloadAsked, &relay, reload);
     QObject::connect(&supervisor, &Supervisor::reloadAsked, &relay, reload);

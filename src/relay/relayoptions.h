@@ -34,11 +34,12 @@ struct RelayOptions {
 
 // The outcome of reading the command line: options to run with, a service to install, remove or
 // reload, or a text to print (the help, the version, or one line naming what was wrong) and the
-// exit status to end with.
+// exit status to end with, or the relay to ask to read its settings again (--reload).
 struct CommandLine {
     std::optional<RelayOptions> options;
     QString text;
     ExitStatus exitCode = Ended;
+    qint64 reloadOf = 0;
     // --service: install, remove or reload; with install, the absolute path of --config, if given.
     QString service;
     QString settingsFile;

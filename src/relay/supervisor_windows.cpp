@@ -13,7 +13,8 @@ Supervisor::~Supervisor()
     ServiceControl::attach(nullptr);
 }
 
-void Supervisor::ready()
+// Whether a reload took is in the Event Log.
+void Supervisor::ready(bool)
 {
     ServiceControl::report(SERVICE_RUNNING);
 }
@@ -31,4 +32,9 @@ void Supervisor::stopping()
 // Nor a line of status: what the service does is in the Event Log.
 void Supervisor::status(const QString &)
 {
+}
+
+Result<void> Supervisor::askToReload(qint64)
+{
+    return Failure(QStringLiteral("--reload 用于 systemd；Windows 服务用 --service reload"));
 }
