@@ -283,6 +283,33 @@ private slots:
         QCOMPARE(relay.error().count(u"已重新读取设置"_qs), 2);
     }
 
+    // A burst of hang-ups, as a careless loop sends them: a few reloads, the request still
+    // served, and SIGTERM still ends it at once.
+    void burstOfHangUps()
+    {
+        QTemporaryDir dir;
+        const QString config = dir.filePath(u"relay.conf"_qs);
+        const quint16 port = freePort();
+        QVERIFY(writeFile(config, QStringLiteral("udp=127.0.0.1:%1\n").arg(port).toUtf8()));
+        RelayProcess relay(dir, {u"--config"_qs, config});
+        QVERIFY(relay.waitForError(u"已启动"_qs));
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < 200000; ++i)
+            relay.signal(SIGHUP);
+        const qint64 burst = clock.elapsed();
+        UdpListener listener(port);
+        QVERIFY(writeRequest(dir.path(), Bytes::TurnOn));
+        QVERIFY(runUntil([&] { return listener.received.size() >= 20; }, 5000));
+        QTest::qWait(300);
+        const qsizetype reloads = relay.error().count(u"已重新读取设置"_qs);
+        QVERIFY2(reloads >= 1 && reloads <= 3 + burst / 200,
+                 qPrintable(QStringLiteral("%1 reloads in %2 ms").arg(reloads).arg(burst)));
+        relay.signal(SIGTERM);
+        QVERIFY(relay.waitForExit(2000));
+        QCOMPARE(relay.exitCode(), 0);
+    }
+
     void endsCleanlyOnSignal_data()
     {
         QTest::addColumn<int>("signal");
