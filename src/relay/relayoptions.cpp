@@ -2,6 +2,7 @@
 
 #include "mqttlink.h"
 #include "optiontable.h"
+#include "regularfile.h"
 #include "secretfile.h"
 #include "serialtransport.h"
 #include "udptransport.h"
@@ -90,8 +91,9 @@ auto whole(int lowest, int highest, const QString &unit)
 
 Result<QString> readableFile(const QString &text)
 {
-    if (!QFileInfo(text).isReadable())
-        return Failure(QStringLiteral("文件不存在或无法读取"));
+    QFile file;
+    if (const Result<void> opened = openRegularFile(file, text); !opened)
+        return Failure(QStringLiteral("文件") + opened.error());
     return text;
 }
 

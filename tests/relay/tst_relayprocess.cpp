@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -308,6 +309,39 @@ private slots:
         relay.signal(SIGTERM);
         QVERIFY(relay.waitForExit(2000));
         QCOMPARE(relay.exitCode(), 0);
+    }
+
+    void refusesWhatWouldBlock_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("settings");
+        const QStringList mqtt = {u"--request"_qs, u"none"_qs, u"--mqtt"_qs,
+                                  u"mqtt://127.0.0.1:1"_qs};
+        QTest::newRow("settings file") << QStringList{u"--config"_qs, u"FIFO"_qs} << QByteArray();
+        QTest::newRow("password file")
+            << mqtt + QStringList{u"--mqtt-password-file"_qs, u"FIFO"_qs} << QByteArray();
+        QTest::newRow("CA file") << QStringList{u"--request"_qs, u"none"_qs, u"--mqtt"_qs,
+                                                u"mqtts://127.0.0.1:1"_qs}
+                                 << QByteArray("mqtt_cafile=FIFO\n");
+    }
+    // A FIFO where a file is read is refused with a line, never waited on.
+    void refusesWhatWouldBlock()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, settings);
+        QTemporaryDir dir;
+        const QString fifo = dir.filePath(u"fifo"_qs);
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        arguments.replaceInStrings(u"FIFO"_qs, fifo);
+        if (!settings.isEmpty()) {
+            QVERIFY(
+                writeFile(dir.filePath(u"relay.conf"_qs), settings.replace("FIFO", fifo.toUtf8())));
+            arguments << u"--config"_qs << dir.filePath(u"relay.conf"_qs);
+        }
+        Program relay(QStringLiteral(RELAY_EXECUTABLE), arguments);
+        QVERIFY(relay.waitForExit(5000));
+        QCOMPARE(relay.exitCode(), 2);
+        QVERIFY2(relay.error().contains(u"不是普通文件"_qs), qPrintable(relay.error()));
     }
 
     void endsCleanlyOnSignal_data()
