@@ -40,6 +40,7 @@ MqttConnection::MqttConnection(const MqttSettings &settings, MqttClient &client,
     : QObject(parent)
     , m_settings(settings)
     , m_status(settings.topic(QStringLiteral("status")))
+    , m_clientId(settings.clientId())
     , m_client(client)
 {
     m_client.setWill(m_status, Offline);
@@ -98,9 +99,9 @@ void MqttConnection::answered(int code)
     m_lastLine.clear();
     m_client.publishFact(m_status, Online);
     emit connected();
-    const QString line = QStringLiteral("已%1连接 MQTT 服务器 %2（主题前缀 %3）")
+    const QString line = QStringLiteral("已%1连接 MQTT 服务器 %2（主题前缀 %3，客户端标识 %4）")
                              .arg(m_settings.tls ? QStringLiteral("通过 TLS ") : QString(), where(),
-                                  m_settings.prefix);
+                                  m_settings.prefix, QString::fromLatin1(m_clientId));
     later([this, line] { emit event(line, false); });
 }
 

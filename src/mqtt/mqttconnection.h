@@ -51,6 +51,7 @@ private:
 
     const MqttSettings m_settings;
     const QString m_status;
+    const QByteArray m_clientId;
     MqttClient &m_client;
     HostLookup m_lookup;
     QTimer m_retry;

@@ -97,6 +97,22 @@ Result<QString> readableFile(const QString &text)
     return text;
 }
 
+Result<QString> instanceName(const QString &text)
+{
+    static const QRegularExpression name(QStringLiteral("^[A-Za-z0-9_-]{1,32}$"));
+    if (!name.match(text).hasMatch())
+        return Failure(QStringLiteral("应为 1 到 32 个字母、数字、- 或 _"));
+    return text;
+}
+
+Result<QByteArray> clientId(const QString &text)
+{
+    static const QRegularExpression id(QStringLiteral("^[A-Za-z0-9]{1,23}$"));
+    if (!id.match(text).hasMatch())
+        return Failure(QStringLiteral("应为 1 到 23 个字母或数字"));
+    return text.toLatin1();
+}
+
 Result<MqttSettings::Encoding> encoding(const QString &text)
 {
     if (text.compare(u"gbk", Qt::CaseInsensitive) == 0)
@@ -181,6 +197,22 @@ OptionTable relayOptionTable(const QString &defaultRequestFile)
              .check(whole(5, 600, QStringLiteral("秒数")))
              .inFile()
              .needs(u"mqtt"_qs),
+         Option(u"instance"_qs, u"名字"_qs)
+             .help(
+                 u"实例名，1 到 32 个字母、数字、- 或 _：与本机和主题前缀一起生成 MQTT 客户端标识，"
+                 u"同一台机器上同一主题前缀的几个实例须各给一个"_qs,
+                 u"this instance's name: with the machine and the prefix it makes the MQTT client "
+                 u"id, so several relays of one machine and prefix each need one"_qs)
+             .check(instanceName)
+             .inFile(),
+         Option(u"mqtt-client-id"_qs, u"标识"_qs)
+             .help(u"MQTT 客户端标识，1 到 23 个字母或数字，代替由本机、主题前缀和实例名生成的；"
+                   u"把中继搬到另一台机器时给出原来的（见“已连接”那一行），家居中枢便认得它"_qs,
+                   u"the MQTT client id instead of the one made from the machine, prefix and "
+                   u"instance; to move the relay to another machine, give the old one"_qs)
+             .check(clientId)
+             .inFile()
+             .needs(u"mqtt"_qs),
          // Where not every user of the machine can read them.
          Option::fileOnly(u"mqtt_password"_qs).needs(u"mqtt"_qs).secret(),
          Option::fileOnly(u"mqtt_cafile"_qs).check(readableFile).needs(u"mqtt"_qs),
@@ -229,10 +261,8 @@ Result<RelayOptions> relayOptions(const OptionValues &given, const QString &defa
             return Failure(
                 given.all(u"mqtt_cafile"_qs).first().invalid(QStringLiteral("只用于 mqtts://")));
         options.mqtt->caFile = given.value<QString>(u"mqtt_cafile"_qs);
-        QStringList identity{options.requestFile, options.serialDevices.join(u' ')};
-        for (const UdpDestination &udp : std::as_const(options.udp))
-            identity << QStringLiteral("%1:%2").arg(udp.host).arg(udp.port);
-        options.mqtt->identity = identity.join(u'\n');
+        options.mqtt->instance = given.value<QString>(u"instance"_qs);
+        options.mqtt->givenClientId = given.value<QByteArray>(u"mqtt-client-id"_qs);
     } else if (given.has(u"request"_qs) && options.requestFile.isEmpty()) {
         return Failure(QStringLiteral("%1 只能与 --mqtt 同用：否则没有请求可转发")
                            .arg(given.all(u"request"_qs).first().typed()));
