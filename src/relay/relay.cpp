@@ -41,6 +41,10 @@ Relay::~Relay() = default;
 
 bool Relay::start()
 {
+    if (const Result<void> held = holdClientId(m_options.mqtt); !held) {
+        m_log.failure(held.error());
+        return false;
+    }
     for (UdpOutput *output : m_udp) {
         if (const Result<void> started = output->start(); !started) {
             m_log.failure(
@@ -167,6 +171,10 @@ void Relay::noteRequest(const PollEvent &event)
 
 void Relay::reload(const RelayOptions &options)
 {
+    if (const Result<void> held = holdClientId(options.mqtt); !held) {
+        m_log.failure(QStringLiteral("设置未重新读取，仍按原来的运行：%1").arg(held.error()));
+        return;
+    }
     const QStringList changed = changes(m_options, options);
     m_log.setQuiet(options.quiet);
     m_log.event(QStringLiteral("已重新读取设置：%1")
@@ -184,6 +192,24 @@ void Relay::reload(const RelayOptions &options)
     else if (options.interval != m_options.interval && m_poller)
         m_timer->start();
     m_options = options;
+}
+
+// A second relay of this machine with the same client id would knock this one off the broker, and
+// this one it, over and over.
+Result<void> Relay::holdClientId(const std::optional<MqttSettings> &settings)
+{
+    if (!settings) {
+        m_clientIdLock.release();
+        return {};
+    }
+    const QByteArray id = settings->clientId();
+    if (m_clientIdLock.take(id))
+        return {};
+    return Failure(
+        QStringLiteral("本机上另一个 morvane-relay 已在用 MQTT 客户端标识 %1（主题前缀 %2），"
+                       "两个会在服务器上互相挤掉：请用 --instance 名字（配置文件中 "
+                       "instance=）给每一个不同的实例名")
+            .arg(QString::fromLatin1(id), settings->prefix));
 }
 
 UdpOutput *Relay::addUdp(const UdpDestination &destination)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "clientidlock.h"
 #include "outputs.h"
 #include "pollcycle.h"
 #include "relaylog.h"
@@ -53,9 +54,11 @@ private:
     void replaceSerial(const RelayOptions &options);
     void replaceBroker(const std::optional<MqttSettings> &settings);
     void replacePoller(const QString &requestFile);
+    Result<void> holdClientId(const std::optional<MqttSettings> &settings);
 
     RelayOptions m_options;
     RelayLog &m_log;
+    ClientIdLock m_clientIdLock;
     std::map<quint16, QUdpSocket *> m_sockets;
     std::vector<UdpOutput *> m_udp;
     Outputs m_outputs;

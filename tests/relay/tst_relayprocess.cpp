@@ -344,6 +344,40 @@ private slots:
         QVERIFY2(relay.error().contains(u"不是普通文件"_qs), qPrintable(relay.error()));
     }
 
+    // A second relay of this machine with the same client id (the settings copied) is refused at
+    // its start, and the first stays connected; with an instance name of its own it runs beside.
+    void oneClientIdPerMachine()
+    {
+        Broker broker;
+        QVERIFY2(broker.read(), "no broker: run through CTest, whose fixture starts one");
+        const QStringList arguments = {u"--request"_qs, u"none"_qs, u"--mqtt"_qs,
+                                       QStringLiteral("mqtt://127.0.0.1:%1/twins%2")
+                                           .arg(broker.port)
+                                           .arg(QCoreApplication::applicationPid())};
+        Program first(QStringLiteral(RELAY_EXECUTABLE), arguments);
+        QVERIFY(first.waitForError(u"已连接 MQTT 服务器"_qs));
+        const auto connectedAs = [](Program &relay) {
+            return relay.error().section(u"客户端标识 "_qs, 1, 1).section(u'）', 0, 0);
+        };
+        const QString id = connectedAs(first);
+        QVERIFY2(id.startsWith(u"morvane"_qs), qPrintable(first.error()));
+
+        Program copy(QStringLiteral(RELAY_EXECUTABLE), arguments);
+        QVERIFY(copy.waitForExit(5000));
+        QCOMPARE(copy.exitCode(), 1);
+        QVERIFY2(copy.error().contains(QStringLiteral("已在用 MQTT 客户端标识 %1").arg(id)),
+                 qPrintable(copy.error()));
+        QVERIFY(copy.error().contains(u"--instance"_qs));
+
+        Program second(QStringLiteral(RELAY_EXECUTABLE),
+                       arguments + QStringList{u"--instance"_qs, u"second"_qs});
+        QVERIFY(second.waitForError(u"已连接 MQTT 服务器"_qs));
+        QVERIFY(connectedAs(second).startsWith(u"morvane"_qs) && connectedAs(second) != id);
+        QTest::qWait(1500);
+        QCOMPARE(first.error().count(u"已连接"_qs), 1);
+        QCOMPARE(second.error().count(u"已连接"_qs), 1);
+    }
+
     void endsCleanlyOnSignal_data()
     {
         QTest::addColumn<int>("signal");
