@@ -79,6 +79,7 @@ private slots:
     void passesRequestsOnAsSent();
     void retainedRequestIsToldNotCarriedOut();
     void twoRelaysOnOnePrefixBothStay();
+    void takenOverBacksOff();
     void oldBrokerHungIsNoticed();
     void oversizedRequestNeverArrives();
     void announcedAsTheHubReadsIt();
@@ -339,6 +340,18 @@ void tst_MqttLink::twoRelaysOnOnePrefixBothStay()
         QCOMPARE(watched->events.filter(told).size(), 1);
     }
     QVERIFY(first.clientId() != second.clientId());
+}
+
+// Two links of one client id, as two relays started from one copied settings file on machines that
+// share an id: each takes the session over from the other, more and more slowly, not every second.
+void tst_MqttLink::takenOverBacksOff()
+{
+    const MqttSettings settings = plain(m_broker.port);
+    Watched one(settings), other(settings);
+    QTest::qWait(8000);
+    const qsizetype connections =
+        one.events.filter(u"已连接"_qs).size() + other.events.filter(u"已连接"_qs).size();
+    QVERIFY2(connections <= 8, qPrintable(one.log() + '\n' + other.log()));
 }
 
 // A broker that lets the relay in, then hangs: still taking connections, answering nothing. The
