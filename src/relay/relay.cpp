@@ -57,9 +57,7 @@ bool Relay::start()
                                             .arg(m_options.interval)
                                       : QStringLiteral("只收 MQTT 上的请求");
     m_log.event(QStringLiteral("已启动：%1；输出 %2").arg(requests, outputsLine()));
-    if (!m_options.passwordKeptIn.isEmpty() && isReadableByOthers(m_options.passwordKeptIn))
-        m_log.failure(QStringLiteral("MQTT 密码所在的文件 %1 其他用户也能读取（chmod o-r %1）")
-                          .arg(m_options.passwordKeptIn));
+    warnOfReadablePassword(m_options);
     if (m_mqtt && !MqttSettings::hasTls())
         m_log.event(QStringLiteral("本版本不支持 TLS：MQTT 只能以 mqtt:// 连接，不加密"));
     if (m_mqtt)
@@ -192,6 +190,7 @@ void Relay::reload(const RelayOptions &options)
     else if (options.interval != m_options.interval && m_poller)
         m_timer->start();
     m_options = options;
+    warnOfReadablePassword(options);
 }
 
 // A second relay of this machine with the same client id would knock this one off the broker, and
@@ -210,6 +209,14 @@ Result<void> Relay::holdClientId(const std::optional<MqttSettings> &settings)
                        "两个会在服务器上互相挤掉：请用 --instance 名字（配置文件中 "
                        "instance=）给每一个不同的实例名")
             .arg(QString::fromLatin1(id), settings->prefix));
+}
+
+// Told at the start and at every reload, as the file may have been made readable meanwhile.
+void Relay::warnOfReadablePassword(const RelayOptions &options)
+{
+    if (!options.passwordKeptIn.isEmpty() && isReadableByOthers(options.passwordKeptIn))
+        m_log.failure(QStringLiteral("MQTT 密码所在的文件 %1 其他用户也能读取（chmod o-r %1）")
+                          .arg(options.passwordKeptIn));
 }
 
 UdpOutput *Relay::addUdp(const UdpDestination &destination)

@@ -55,6 +55,7 @@ private:
     void replaceBroker(const std::optional<MqttSettings> &settings);
     void replacePoller(const QString &requestFile);
     Result<void> holdClientId(const std::optional<MqttSettings> &settings);
+    void warnOfReadablePassword(const RelayOptions &options);
 
     RelayOptions m_options;
     RelayLog &m_log;

@@ -12,13 +12,15 @@ namespace {
 // The relay as its command line makes it, in this process, its log kept for the test.
 struct RelayUnderTest {
     explicit RelayUnderTest(const QStringList &arguments)
-        : commandLine(readCommandLine(QStringList{u"morvane-relay"_qs} + arguments, {}))
+        : arguments(QStringList{u"morvane-relay"_qs} + arguments)
+        , commandLine(readCommandLine(this->arguments, {}))
         , log(false, [this](const QString &text) { lines << text.sliced(25).chopped(1); })
     {
         if (commandLine.options)
             relay.emplace(*commandLine.options, log);
     }
 
+    QStringList arguments;
     CommandLine commandLine;
     QStringList lines;
     RelayLog log;
@@ -268,7 +270,7 @@ private slots:
         QTest::newRow("password file, others read") << u"password"_qs << owner + others << true;
         QTest::newRow("password file, private") << u"password"_qs << owner << false;
     }
-    // Said once, at the start, and the relay goes on.
+    // Said at the start and at every reload, and the relay goes on.
     void warnsOfAPasswordOthersCanRead()
     {
 #ifdef Q_OS_WIN
@@ -281,6 +283,7 @@ private slots:
         const QString config = dir.filePath(u"relay.conf"_qs);
         const QString password = dir.filePath(u"password"_qs);
         const bool inFile = holder == u"password";
+        const int others = int(QFile::ReadOther);
         QVERIFY(writeFile(config, inFile ? QByteArray("mqtt_password_file=") + password.toUtf8()
                                          : QByteArray("mqtt_password=p")));
         QVERIFY(writeFile(password, "p\n"));
@@ -292,6 +295,12 @@ private slots:
                                     .arg(inFile ? password : config);
         QCOMPARE(relay.lines.filter(u"其他用户也能读取"_qs).size(), int(warned));
         QCOMPARE(relay.lines.filter(warning).size(), int(warned));
+
+        // Made readable, or private, before a reload: told then, or not.
+        QVERIFY(QFile::setPermissions(inFile ? password : config,
+                                      QFile::Permissions(permissions ^ others)));
+        relay.relay->reload(*rereadCommandLine(relay.arguments, {}));
+        QCOMPARE(relay.lines.filter(warning).size(), 1);
     }
 
     void reloadTellsWhatChanged_data()
