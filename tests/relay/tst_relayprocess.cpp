@@ -6,9 +6,11 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkDatagram>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -342,6 +344,25 @@ private slots:
         QVERIFY(relay.waitForExit(5000));
         QCOMPARE(relay.exitCode(), 2);
         QVERIFY2(relay.error().contains(u"不是普通文件"_qs), qPrintable(relay.error()));
+    }
+
+    // A FIFO where QSerialPort keeps the line's lock file (a directory anyone may write to) is
+    // refused with a line, never read: the relay still ends on SIGTERM.
+    void serialLockThatWouldBlock()
+    {
+        if (!QFileInfo(u"/var/lock"_qs).isWritable())
+            QSKIP("/var/lock cannot be written here");
+        PseudoTerminal line;
+        const QString lock = u"/var/lock/LCK.."_qs + line.slavePath().mid(5).replace(u'/', u'_');
+        QFile::remove(lock); // left by whoever had a terminal of this number before
+        QVERIFY(::mkfifo(QFile::encodeName(lock).constData(), 0600) == 0);
+        const auto removed = qScopeGuard([&] { QFile::remove(lock); });
+        QTemporaryDir dir;
+        RelayProcess relay(dir, {u"--serial"_qs, line.slavePath()});
+        QVERIFY(writeRequest(dir.path(), Bytes::TurnOn));
+        QVERIFY(relay.waitForError(QStringLiteral("锁文件 %1 不是普通文件").arg(lock)));
+        relay.signal(SIGTERM);
+        QVERIFY(relay.waitForExit(2000));
     }
 
     // A second relay of this machine with the same client id (the settings copied) is refused at
