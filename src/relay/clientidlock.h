@@ -23,4 +23,5 @@ public:
 private:
     qintptr m_handle = -1;
     QByteArray m_clientId;
+    QByteArray m_path; // where the platform keeps it
 };
