@@ -43,8 +43,9 @@ public:
                error().contains(text);
     }
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
+    qint64 processId() const { return m_process.processId(); }
 
-    void signal(int number) { ::kill(pid_t(m_process.processId()), number); }
+    void signal(int number) { ::kill(pid_t(processId()), number); }
     bool waitForExit(int patience = Patience) { return m_process.waitForFinished(patience); }
     int exitCode() const { return m_process.exitCode(); }
     QProcess::ExitStatus exitStatus() const { return m_process.exitStatus(); }

@@ -1,5 +1,8 @@
 #include "outputs.h"
 
+#include "errors.h"
+#include "relaychanges.h"
+
 #include <QUdpSocket>
 #include <algorithm>
 
@@ -27,13 +30,18 @@ void Output::book()
     const Result<Delivery> delivered = std::move(*m_delivered);
     m_delivered.reset();
     if (!delivered) {
+        const bool began = !m_failures.isFailing();
         m_failures.failed(name() + QStringLiteral(" 发送失败"), delivered.error());
+        if (began)
+            emit failingChanged();
     } else if (*delivered == Delivery::Busy) {
         ++m_skipped;
     } else {
         ++m_sent;
-        if (m_failures.isFailing())
+        if (m_failures.isFailing()) {
             m_failures.ended(name());
+            emit failingChanged();
+        }
     }
 }
 
@@ -51,6 +59,89 @@ void Output::openBooks()
     m_skipped = 0;
 }
 
+Outputs::Outputs(RelayLog &log)
+    : m_log(log)
+{
+}
+
+Outputs::~Outputs() = default;
+
+Result<void> Outputs::reload(const RelayOptions &before, const RelayOptions &after)
+{
+    Sockets sockets;
+    UdpOutputs added;
+    if (const Result<void> bound = addUdp(after.udp, sockets, added); !bound)
+        return bound;
+    takeUdp(after.udp, sockets, added);
+    if (!sameSerialLine(before, after)) {
+        m_serial.reset();
+        if (!after.serialDevices.isEmpty())
+            m_serial = std::make_unique<SerialOutput>(after, m_log);
+    }
+    m_outputs.clear();
+    for (const std::unique_ptr<UdpOutput> &output : m_udp)
+        m_outputs.push_back(output.get());
+    if (m_serial)
+        m_outputs.push_back(m_serial.get());
+    return {};
+}
+
+// Each destination without an output gets one, bound to a port a running output has already or to
+// a socket of its own in `sockets`, beside the outputs that run; the caller drops both on failure.
+Result<void> Outputs::addUdp(const QList<UdpDestination> &destinations, Sockets &sockets,
+                             UdpOutputs &added) const
+{
+    for (const UdpDestination &destination : destinations) {
+        if (std::any_of(m_udp.begin(), m_udp.end(),
+                        [&](const auto &output) { return output->destination() == destination; }))
+            continue;
+        const auto running = m_sockets.find(destination.port);
+        QUdpSocket *socket = running != m_sockets.end() ? running->second.get() : nullptr;
+        if (!socket) {
+            std::unique_ptr<QUdpSocket> &own = sockets[destination.port];
+            if (!own)
+                own = std::make_unique<QUdpSocket>();
+            socket = own.get();
+        }
+        added.push_back(std::make_unique<UdpOutput>(destination, *socket, m_log));
+        if (const Result<void> started = added.back()->start(); !started)
+            return Failure(QStringLiteral("%1：本机端口无法使用（%2）")
+                               .arg(added.back()->name(), started.error()));
+    }
+    if (added.empty())
+        return {};
+    // The request file is opened on every tick and the settings on every reload: outputs that
+    // would take the last file descriptor the relay may have are not added.
+    QUdpSocket probe;
+    if (!probe.bind(QHostAddress::LocalHost, 0))
+        return Failure(QStringLiteral("加上这些输出后，没有余下的文件描述符读取请求文件（%1）")
+                           .arg(Errors::socket(probe.error())));
+    return {};
+}
+
+// The outputs in the order of `destinations`, those that run kept and the `added` ones taken in;
+// the others go, and so does a socket no destination uses any more, freeing its port.
+void Outputs::takeUdp(const QList<UdpDestination> &destinations, Sockets &sockets,
+                      UdpOutputs &added)
+{
+    UdpOutputs outputs;
+    auto next = added.begin();
+    for (const UdpDestination &destination : destinations) {
+        const auto running = std::find_if(m_udp.begin(), m_udp.end(), [&](const auto &output) {
+            return output && output->destination() == destination;
+        });
+        outputs.push_back(std::move(running != m_udp.end() ? *running : *next++));
+    }
+    m_udp = std::move(outputs);
+    m_sockets.merge(sockets);
+    for (auto socket = m_sockets.begin(); socket != m_sockets.end();) {
+        const bool used = std::any_of(m_udp.begin(), m_udp.end(), [&](const auto &output) {
+            return output->destination().port == socket->first;
+        });
+        socket = used ? std::next(socket) : m_sockets.erase(socket);
+    }
+}
+
 Result<Delivery> Outputs::send(const QString &command)
 {
     Result<Delivery> outcome = Delivery::Sent;
@@ -62,11 +153,6 @@ Result<Delivery> Outputs::send(const QString &command)
             outcome = delivered;
     }
     return outcome;
-}
-
-void Outputs::remove(Output *output)
-{
-    m_outputs.erase(std::remove(m_outputs.begin(), m_outputs.end(), output), m_outputs.end());
 }
 
 void Outputs::book()
@@ -87,6 +173,16 @@ QStringList Outputs::tallies() const
     for (const Output *output : m_outputs)
         tallies << output->tally();
     return tallies;
+}
+
+QStringList Outputs::failing() const
+{
+    QStringList failing;
+    for (const Output *output : m_outputs) {
+        if (output->isFailing())
+            failing << output->name();
+    }
+    return failing;
 }
 
 UdpOutput::UdpOutput(const UdpDestination &destination, QUdpSocket &socket, RelayLog &log,

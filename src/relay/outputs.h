@@ -9,6 +9,8 @@
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
+#include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -17,6 +19,8 @@ class QUdpSocket;
 // One place the relay's commands go, with its books: how many went out (or were skipped) while
 // the request stood, and its failures, told as they start, last and end.
 class Output : public QObject {
+    Q_OBJECT
+
 public:
     explicit Output(RelayLog &log, QObject *parent = nullptr);
 
@@ -27,8 +31,13 @@ public:
     // What went out since the books were last opened, for the line that closes them.
     QString tally() const;
     void openBooks();
+    bool isFailing() const { return m_failures.isFailing(); }
 
     virtual QString name() const = 0;
+
+signals:
+    // The output began to fail, or works again.
+    void failingChanged();
 
 protected:
     // Busy when the output had to skip the command for now.
@@ -41,25 +50,6 @@ private:
     std::optional<Result<Delivery>> m_delivered;
     qint64 m_sent = 0;
     qint64 m_skipped = 0;
-};
-
-// Every output behind one transport: a command goes to each in turn. The books are kept
-// separately, so that the relay can tell what a command is before the outputs tell what became
-// of it.
-class Outputs : public Transport {
-public:
-    void add(Output *output) { m_outputs.push_back(output); }
-    void remove(Output *output);
-
-    // An empty command goes nowhere. Failed when an output refused the command, with the first
-    // one's reason; otherwise Busy when an output skipped it.
-    Result<Delivery> send(const QString &command) override;
-    void book();
-    void openBooks();
-    QStringList tallies() const;
-
-private:
-    std::vector<Output *> m_outputs;
 };
 
 // Datagrams from local port P to a host's port P, on a socket that other destinations with the
@@ -104,4 +94,46 @@ private:
     QSerialPort m_port;
     SerialTransport m_transport;
     QString m_device;
+};
+
+// Every output the settings name, made and owned here, behind one transport: a command goes to
+// each in turn. The books are kept separately, so that the relay can tell what a command is before
+// the outputs tell what became of it.
+class Outputs : public Transport {
+public:
+    explicit Outputs(RelayLog &log);
+    ~Outputs() override;
+
+    // Goes from the outputs of `before` to those of `after` (from none at the start), keeping what
+    // stays: a UDP destination's output and its socket, the serial line. Whole or not at all: the
+    // new UDP outputs are bound before anything changes, and when one cannot have its port, or
+    // they would leave no file descriptor for the request file, the outputs stay as they were.
+    Result<void> reload(const RelayOptions &before, const RelayOptions &after);
+
+    // An empty command goes nowhere. Failed when an output refused the command, with the first
+    // one's reason; otherwise Busy when an output skipped it.
+    Result<Delivery> send(const QString &command) override;
+    void book();
+    void openBooks();
+    QStringList tallies() const;
+    // The names of those that fail now.
+    QStringList failing() const;
+    const std::vector<Output *> &all() const { return m_outputs; }
+
+private:
+    // One socket for each local port, shared by the destinations with that port.
+    using Sockets = std::map<quint16, std::unique_ptr<QUdpSocket>>;
+    using UdpOutputs = std::vector<std::unique_ptr<UdpOutput>>;
+
+    Result<void> addUdp(const QList<UdpDestination> &destinations, Sockets &sockets,
+                        UdpOutputs &added) const;
+    void takeUdp(const QList<UdpDestination> &destinations, Sockets &sockets, UdpOutputs &added);
+
+    RelayLog &m_log;
+    Sockets m_sockets;
+    UdpOutputs m_udp;
+    std::unique_ptr<SerialOutput> m_serial;
+    // Every output above, as send() goes through them: made again when they change, never per
+    // tick.
+    std::vector<Output *> m_outputs;
 };

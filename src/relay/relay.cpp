@@ -2,7 +2,6 @@
 
 #include "commandbuilder.h"
 #include "mqttlink.h"
-#include "outputs.h"
 #include "poller.h"
 #include "polltimer.h"
 #include "relaychanges.h"
@@ -10,8 +9,6 @@
 
 #include <QFileInfo>
 #include <QStringDecoder>
-#include <QUdpSocket>
-#include <algorithm>
 
 namespace {
 constexpr int RestingBeatMs = 100;
@@ -21,20 +18,18 @@ Relay::Relay(const RelayOptions &options, RelayLog &log, QObject *parent)
     : QObject(parent)
     , m_options(options)
     , m_log(log)
+    , m_outputs(log)
     , m_timer(new PollTimer(this))
     , m_unreadable(log)
     , m_requests(log)
 {
-    for (const UdpDestination &destination : options.udp)
-        addUdp(destination);
-    replaceSerial(options);
     replaceBroker(options.mqtt);
     m_timer->setInterval(options.interval);
     // With no request the relay looks ten times a second, not a hundred: the directory watch wakes
     // it at once for a file made on this machine, and an always-on box should not wake for nothing.
     // Only a file put on a network share from another machine waits up to 100 ms.
     m_timer->setRestInterval(RestingBeatMs);
-    replacePoller(options.requestFile);
+    m_poller = pollerFor(options.requestFile);
 }
 
 Relay::~Relay() = default;
@@ -45,26 +40,23 @@ bool Relay::start()
         m_log.failure(held.error());
         return false;
     }
-    for (UdpOutput *output : m_udp) {
-        if (const Result<void> started = output->start(); !started) {
-            m_log.failure(
-                QStringLiteral("%1：本机端口无法使用（%2）").arg(output->name(), started.error()));
-            return false;
-        }
+    if (const Result<void> outputs = m_outputs.reload({}, m_options); !outputs) {
+        m_log.failure(outputs.error());
+        return false;
     }
-    const QString requests = m_poller ? QStringLiteral("请求文件 %1，每 %2 毫秒查看一次")
-                                            .arg(m_options.requestFile)
-                                            .arg(m_options.interval)
-                                      : QStringLiteral("只收 MQTT 上的请求");
-    m_log.event(QStringLiteral("已启动：%1；输出 %2").arg(requests, outputsLine()));
+    m_log.event(QStringLiteral("已启动：%1；输出 %2").arg(requestsLine(), outputsLine(m_options)));
     warnOfReadablePassword(m_options);
     if (m_mqtt && !MqttSettings::hasTls())
         m_log.event(QStringLiteral("本版本不支持 TLS：MQTT 只能以 mqtt:// 连接，不加密"));
     if (m_mqtt)
         m_mqtt->start();
-    m_started = true;
-    if (m_poller)
+    followOutputs();
+    if (m_poller) {
+        connect(m_poller.get(), &Poller::polled, this, &Relay::serving, Qt::SingleShotConnection);
         m_timer->start();
+    } else {
+        QMetaObject::invokeMethod(this, &Relay::serving, Qt::QueuedConnection);
+    }
     return true;
 }
 
@@ -106,14 +98,28 @@ void Relay::requestArrived(const QByteArray &payload)
     m_fileCommandOwed = m_serving;
 }
 
-QString Relay::outputsLine() const
+QString Relay::requestsLine() const
 {
-    QStringList outputs;
-    for (const UdpDestination &destination : m_options.udp)
-        outputs << udpLine(destination);
-    outputs << serialLine(m_options) << brokerLine(m_options);
-    outputs.removeAll(QString());
-    return outputs.join(QStringLiteral("、"));
+    return m_poller ? QStringLiteral("请求文件 %1，每 %2 毫秒查看一次")
+                          .arg(m_options.requestFile)
+                          .arg(m_options.interval)
+                    : QStringLiteral("只收 MQTT 上的请求");
+}
+
+// Outputs kept from before are followed already.
+void Relay::followOutputs()
+{
+    for (Output *output : m_outputs.all())
+        connect(output, &Output::failingChanged, this, &Relay::tellStatus, Qt::UniqueConnection);
+    tellStatus();
+}
+
+void Relay::tellStatus()
+{
+    QString line = QStringLiteral("%1；输出 %2").arg(requestsLine(), outputsLine(m_options));
+    if (const QStringList failing = m_outputs.failing(); !failing.isEmpty())
+        line += QStringLiteral("；发送失败：%1").arg(failing.join(QStringLiteral("、")));
+    emit statusChanged(line);
 }
 
 // The outputs have had the tick's command already: a new request or command is told before
@@ -167,30 +173,39 @@ void Relay::noteRequest(const PollEvent &event)
         m_mqtt->publishCommand(command);
 }
 
-void Relay::reload(const RelayOptions &options)
+// The request file's poller is made before the outputs: its watch takes a file descriptor too.
+Result<void> Relay::reload(const RelayOptions &options)
 {
-    if (const Result<void> held = holdClientId(options.mqtt); !held) {
-        m_log.failure(QStringLiteral("设置未重新读取，仍按原来的运行：%1").arg(held.error()));
-        return;
+    if (const Result<void> held = holdClientId(options.mqtt); !held)
+        return held;
+    const bool otherFile = options.requestFile != m_options.requestFile;
+    std::unique_ptr<Poller> poller = otherFile ? pollerFor(options.requestFile) : nullptr;
+    if (const Result<void> outputs = m_outputs.reload(m_options, options); !outputs) {
+        Q_UNUSED(holdClientId(m_options.mqtt)); // the old id again, as the old settings go on
+        return outputs;
     }
     const QStringList changed = changes(m_options, options);
     m_log.setQuiet(options.quiet);
     m_log.event(QStringLiteral("已重新读取设置：%1")
                     .arg(changed.isEmpty() ? QStringLiteral("没有改动")
                                            : changed.join(QStringLiteral("；"))));
-    reloadUdp(options.udp);
-    if (!sameSerialLine(m_options, options))
-        replaceSerial(options);
     if (!sameBroker(m_options, options))
         replaceBroker(options.mqtt);
     // The timer takes a new interval at its next start.
     m_timer->setInterval(options.interval);
-    if (options.requestFile != m_options.requestFile)
-        replacePoller(options.requestFile);
-    else if (options.interval != m_options.interval && m_poller)
+    if (otherFile) {
+        // Another request file is another request: the one served before is let go without a word.
+        m_serving = false;
+        m_poller = std::move(poller);
+    }
+    if (!m_poller)
+        m_timer->stop();
+    else if (otherFile || options.interval != m_options.interval)
         m_timer->start();
     m_options = options;
+    followOutputs();
     warnOfReadablePassword(options);
+    return {};
 }
 
 // A second relay of this machine with the same client id would knock this one off the broker, and
@@ -217,67 +232,6 @@ void Relay::warnOfReadablePassword(const RelayOptions &options)
     if (!options.passwordKeptIn.isEmpty() && isReadableByOthers(options.passwordKeptIn))
         m_log.failure(QStringLiteral("MQTT 密码所在的文件 %1 其他用户也能读取（chmod o-r %1）")
                           .arg(options.passwordKeptIn));
-}
-
-UdpOutput *Relay::addUdp(const UdpDestination &destination)
-{
-    QUdpSocket *&socket = m_sockets[destination.port];
-    if (!socket)
-        socket = new QUdpSocket(this);
-    m_udp.push_back(new UdpOutput(destination, *socket, m_log, this));
-    m_outputs.add(m_udp.back());
-    return m_udp.back();
-}
-
-// A destination that stays keeps its output and its socket; a socket no destination uses any more
-// is let go, freeing its port.
-void Relay::reloadUdp(const QList<UdpDestination> &destinations)
-{
-    for (auto output = m_udp.begin(); output != m_udp.end();) {
-        if (destinations.contains((*output)->destination())) {
-            ++output;
-            continue;
-        }
-        m_outputs.remove(*output);
-        delete *output;
-        output = m_udp.erase(output);
-    }
-    for (auto socket = m_sockets.begin(); socket != m_sockets.end();) {
-        const bool used = std::any_of(m_udp.begin(), m_udp.end(), [&](const UdpOutput *output) {
-            return output->destination().port == socket->first;
-        });
-        if (used) {
-            ++socket;
-            continue;
-        }
-        delete socket->second;
-        socket = m_sockets.erase(socket);
-    }
-    for (const UdpDestination &destination : destinations) {
-        if (m_options.udp.contains(destination))
-            continue;
-        UdpOutput *output = addUdp(destination);
-        if (const Result<void> started = output->start(); !started) {
-            m_log.failure(
-                QStringLiteral("%1：本机端口无法使用（%2）").arg(output->name(), started.error()));
-            m_outputs.remove(output);
-            m_udp.pop_back();
-            delete output;
-        }
-    }
-}
-
-void Relay::replaceSerial(const RelayOptions &options)
-{
-    if (m_serial) {
-        m_outputs.remove(m_serial);
-        delete m_serial;
-        m_serial = nullptr;
-    }
-    if (options.serialDevices.isEmpty())
-        return;
-    m_serial = new SerialOutput(options, m_log, this);
-    m_outputs.add(m_serial);
 }
 
 // A link that goes first says goodbye to its broker; the new one, which may have the same client
@@ -308,18 +262,13 @@ void Relay::replaceBroker(const std::optional<MqttSettings> &settings)
     old->stop();
 }
 
-// Another request file is another request: the one served before is let go without a word.
-void Relay::replacePoller(const QString &requestFile)
+std::unique_ptr<Poller> Relay::pollerFor(const QString &requestFile)
 {
-    m_serving = false;
-    m_poller.reset();
-    if (requestFile.isEmpty()) {
-        m_timer->stop();
-        return;
-    }
+    if (requestFile.isEmpty())
+        return nullptr;
     const QFileInfo file(requestFile);
-    m_poller.reset(new Poller(file.absolutePath(), m_outputs, m_timer, file.fileName()));
-    connect(m_poller.get(), &Poller::polled, this, &Relay::polled);
-    if (m_started)
-        m_timer->start();
+    auto poller =
+        std::make_unique<Poller>(file.absolutePath(), m_outputs, m_timer, file.fileName());
+    connect(poller.get(), &Poller::polled, this, &Relay::polled);
+    return poller;
 }

@@ -9,14 +9,11 @@
 
 #include <QElapsedTimer>
 #include <QObject>
-#include <map>
 #include <memory>
-#include <vector>
 
 class MqttLink;
 class Poller;
 class PollTimer;
-class QUdpSocket;
 
 // The relay without a desktop: polls the request file as the mode windows do, on the same beat
 // and with the same cycle, and sends every tick's command to each of its outputs. It logs what
@@ -36,39 +33,42 @@ public:
     void stop();
 
     // Goes on with `options`, keeping what did not change: a UDP destination's socket and port,
-    // the serial port, the broker link. One line of the log tells what changed.
-    void reload(const RelayOptions &options);
+    // the serial port, the broker link. One line of the log tells what changed. Whole or not at
+    // all: when a new output cannot be had, the failure says why and the relay goes on as before,
+    // to try the same settings afresh at the next reload.
+    Result<void> reload(const RelayOptions &options);
 
     // A request that came over MQTT: its command goes out once to every output.
     void requestArrived(const QByteArray &payload);
 
 signals:
     void stopped();
+    // The outputs are bound and the first beat has run: at once for a relay without a request
+    // file.
+    void serving();
+    // One line on what is served and which outputs fail, anew at start, after a reload and when
+    // an output begins to fail or works again.
+    void statusChanged(const QString &line);
 
 private:
     void polled(const PollEvent &event);
     void noteRequest(const PollEvent &event);
-    QString outputsLine() const;
-    UdpOutput *addUdp(const UdpDestination &destination);
-    void reloadUdp(const QList<UdpDestination> &destinations);
-    void replaceSerial(const RelayOptions &options);
+    QString requestsLine() const;
+    void followOutputs();
+    void tellStatus();
     void replaceBroker(const std::optional<MqttSettings> &settings);
-    void replacePoller(const QString &requestFile);
+    std::unique_ptr<Poller> pollerFor(const QString &requestFile);
     Result<void> holdClientId(const std::optional<MqttSettings> &settings);
     void warnOfReadablePassword(const RelayOptions &options);
 
     RelayOptions m_options;
     RelayLog &m_log;
     ClientIdLock m_clientIdLock;
-    std::map<quint16, QUdpSocket *> m_sockets;
-    std::vector<UdpOutput *> m_udp;
     Outputs m_outputs;
     PollTimer *m_timer;
     std::unique_ptr<Poller> m_poller;
     MqttLink *m_mqtt = nullptr;
     Failures m_unreadable;
-    SerialOutput *m_serial = nullptr;
-    bool m_started = false;
     RequestEvents m_requests;
     bool m_serving = false;
     // A request over MQTT went out between ticks: the file's command, sent again, is the state.

@@ -28,6 +28,16 @@ QString brokerLine(const RelayOptions &options)
         .arg(options.mqtt->prefix);
 }
 
+QString outputsLine(const RelayOptions &options)
+{
+    QStringList outputs;
+    for (const UdpDestination &destination : options.udp)
+        outputs << udpLine(destination);
+    outputs << serialLine(options) << brokerLine(options);
+    outputs.removeAll(QString());
+    return outputs.join(QStringLiteral("、"));
+}
+
 bool operator==(const UdpDestination &one, const UdpDestination &other)
 {
     return one.host == other.host && one.port == other.port;

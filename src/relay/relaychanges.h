@@ -13,6 +13,9 @@ QString serialLine(const RelayOptions &options);
 // Empty without a broker.
 QString brokerLine(const RelayOptions &options);
 
+// Every output of `options`, as the line that tells the start names them.
+QString outputsLine(const RelayOptions &options);
+
 bool operator==(const UdpDestination &one, const UdpDestination &other);
 bool sameSerialLine(const RelayOptions &one, const RelayOptions &other);
 bool sameBroker(const RelayOptions &one, const RelayOptions &other);
