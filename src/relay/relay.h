@@ -1,5 +1,6 @@
 #pragma once
 
+#include "clientidlock.h"
 #include "outputs.h"
 #include "pollcycle.h"
 #include "relaylog.h"
@@ -57,9 +58,12 @@ private:
     void tellStatus();
     void replaceBroker(const std::optional<MqttSettings> &settings);
     std::unique_ptr<Poller> pollerFor(const QString &requestFile);
+    Result<void> holdClientId(const std::optional<MqttSettings> &settings);
+    void warnOfReadablePassword(const RelayOptions &options);
 
     RelayOptions m_options;
     RelayLog &m_log;
+    ClientIdLock m_clientIdLock;
     Outputs m_outputs;
     PollTimer *m_timer;
     std::unique_ptr<Poller> m_poller;
