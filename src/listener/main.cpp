@@ -95,16 +95,16 @@ int main(int argc, char *argv[])
         const auto port = given->value<quint16>(u"udp"_qs);
         const QHostAddress host =
             given->value(u"address"_qs, QHostAddress(QHostAddress::LocalHost));
-        if (!listener.listenUdp(host, port)) {
-            tell(listener.errorString());
+        if (const Result<void> listening = listener.listenUdp(host, port); !listening) {
+            tell(listening.error());
             return Failed;
         }
         tell(QStringLiteral("正在 %1 端口 %2 上接收 UDP 命令").arg(host.toString()).arg(port));
     }
     if (given->has(u"serial"_qs)) {
         const QString device = given->value<QString>(u"serial"_qs);
-        if (!listener.openSerial(device)) {
-            tell(listener.errorString());
+        if (const Result<void> opened = listener.openSerial(device); !opened) {
+            tell(opened.error());
             return Failed;
         }
         tell(QStringLiteral("正在从串口 %1 读取命令（9600 8N1）").arg(device));
