@@ -1,9 +1,10 @@
-// Requests published on a local mosquitto in its default settings, timed to the far side of the
+// Requests published on the tests' local mosquitto (tests/broker.sh), timed to the far side of the
 // UDP output, for morvane-relay and the floor (a bare client that does nothing but subscribe and
 // send the datagram, mqttfloor) taking turns request by request. At 10,000 requests a second, every
 // datagram, and every command the relay publishes, is checked for loss and order. Prints
 // "figure value unit" lines.
 // bench_mqtt [TRIALS]
+#include "broker.h"
 #include "commandbuilder.h"
 #include "gbk.h"
 
@@ -340,10 +341,18 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const int trials = argc > 1 ? std::atoi(argv[1]) : 1000;
     mosquitto_lib_init();
-    const quint16 broker = freePort(SOCK_STREAM);
-    QProcess mosquitto;
-    mosquitto.start(QStringLiteral("mosquitto"), {u"-p"_qs, QString::number(broker)});
-    QThread::msleep(500);
+    // The tests' broker, logging what a broker logs by default: its log of every message would
+    // cost it more than the requests do.
+    QTemporaryDir brokerDir;
+    qputenv("MORVANE_BROKER_SCRIPT", BROKER_SCRIPT);
+    qputenv("MORVANE_BROKER_RUNNER", "bash");
+    qputenv("MORVANE_BROKER_LOG", "error warning notice information");
+    Broker fixture{brokerDir.path()};
+    if (!fixture.run(u"setup"_qs)) {
+        std::fprintf(stderr, "mosquitto did not start\n");
+        return 1;
+    }
+    const quint16 broker = fixture.port;
 
     const Gbk gbk;
     {
@@ -413,7 +422,6 @@ int main(int argc, char **argv)
         relay.waitForFinished();
         close(udp);
     }
-    mosquitto.terminate();
-    mosquitto.waitForFinished();
+    fixture.run(u"stop"_qs);
     return 0;
 }
