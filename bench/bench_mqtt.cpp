@@ -7,6 +7,8 @@
 #include "broker.h"
 #include "commandbuilder.h"
 #include "gbk.h"
+#include "measure.h"
+#include "udplistener.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -34,19 +36,6 @@ namespace {
 constexpr int Rate = 10000; // requests a second
 constexpr int RateSeconds = 10;
 
-quint16 freePort(int type)
-{
-    const int s = socket(AF_INET, type, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t size = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr *>(&a), &size);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
 // The far side: 127.0.0.1:port, shared with the relay's own socket on the port.
 int farSide(quint16 port)
 {
@@ -72,15 +61,6 @@ QByteArray receive(int s, int timeoutMs)
     return n < 0 ? QByteArray() : QByteArray(buffer, n);
 }
 
-double cpuSeconds(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = stat.readAll().split(')').last().split(' ');
-    return (fields.value(12).toDouble() + fields.value(13).toDouble()) / sysconf(_SC_CLK_TCK);
-}
-
 // Resident memory now and at its highest, in MB.
 std::pair<double, double> residentMb(qint64 pid)
 {
@@ -96,12 +76,6 @@ std::pair<double, double> residentMb(qint64 pid)
             mb.second = fields.value(1).toDouble() / 1024;
     }
     return mb;
-}
-
-double percentile(std::vector<double> values, double p)
-{
-    std::sort(values.begin(), values.end());
-    return values[size_t(p * double(values.size() - 1))];
 }
 
 // A client of the local broker on a thread of the library's own.
@@ -224,7 +198,7 @@ struct Forwarder {
         : name(name)
         , prefix(prefix)
         , expected(std::move(expected))
-        , port(freePort(SOCK_DGRAM))
+        , port(freePort())
         , udp(farSide(port))
     {
     }
@@ -293,7 +267,7 @@ void rate(const Forwarder &program, Publisher &publisher, quint16 broker,
     std::unique_ptr<Subscriber> commands;
     if (program.expected.command)
         commands = std::make_unique<Subscriber>(broker, program.prefix + "/command");
-    const double cpuBefore = cpuSeconds(program.process.processId());
+    const double cpuBefore = processCpuSeconds(program.process.processId());
     std::vector<QByteArray> received;
     received.reserve(size_t(total));
     std::thread far([&] {
@@ -308,7 +282,7 @@ void rate(const Forwarder &program, Publisher &publisher, quint16 broker,
         publisher.publish(topic, requests[i % requests.size()]);
     }
     far.join();
-    const double cpu = cpuSeconds(program.process.processId()) - cpuBefore;
+    const double cpu = processCpuSeconds(program.process.processId()) - cpuBefore;
     const char *name = program.name;
     std::printf("mqtt_%s_rate_received %zu of_%d\n", name, received.size(), total);
     std::printf("mqtt_%s_rate_out_of_order %d count\n", name,
@@ -386,7 +360,7 @@ int main(int argc, char **argv)
         // A request standing in the file, its datagrams counted over 3 s before and after a
         // 250 MB publish on the request topic.
         QTemporaryDir dir;
-        const quint16 port = freePort(SOCK_DGRAM);
+        const quint16 port = freePort();
         const int udp = farSide(port);
         QProcess relay;
         relay.start(QStringLiteral(RELAY),
