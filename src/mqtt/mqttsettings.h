@@ -42,7 +42,4 @@ struct MqttSettings {
     // offline once the broker gives up on it); 23 letters and digits, which every broker must
     // accept.
     QByteArray clientId() const;
-
-    // PREFIX/LEAF
-    QString topic(const QString &leaf) const { return prefix + u'/' + leaf; }
 };
