@@ -7,7 +7,8 @@
 #include <QJsonObject>
 
 namespace {
-QJsonObject switchConfig(const MqttSettings &settings, const QString &node, QStringView view)
+QJsonObject switchConfig(const MqttSettings &settings, const MqttTopics &topics,
+                         const QString &node, QStringView view)
 {
     const QString word = view.toString();
     const QString topicId = QString::fromLatin1(word.toUtf8().toHex());
@@ -15,15 +16,17 @@ QJsonObject switchConfig(const MqttSettings &settings, const QString &node, QStr
     return {
         {u"name"_qs, word},
         {u"unique_id"_qs, node + u'_' + topicId},
-        {u"command_topic"_qs, settings.topic(u"request"_qs)},
-        {u"payload_on"_qs, u"打开"_qs + word},
-        {u"payload_off"_qs, u"关闭"_qs + word},
-        {u"state_topic"_qs, settings.topic(u"state/"_qs + word)},
-        {u"state_on"_qs, u"启动"_qs},
-        {u"state_off"_qs, u"关闭"_qs},
-        {u"availability"_qs, QJsonArray{QJsonObject{{u"topic"_qs, settings.topic(u"status"_qs)},
-                                                    {u"payload_available"_qs, u"online"_qs},
-                                                    {u"payload_not_available"_qs, u"offline"_qs}}}},
+        {u"command_topic"_qs, topics.request},
+        {u"payload_on"_qs, MqttTopics::switchRequest(word, true)},
+        {u"payload_off"_qs, MqttTopics::switchRequest(word, false)},
+        {u"state_topic"_qs, topics.state(word)},
+        {u"state_on"_qs, MqttTopics::stateWord(true)},
+        {u"state_off"_qs, MqttTopics::stateWord(false)},
+        {u"availability"_qs,
+         QJsonArray{
+             QJsonObject{{u"topic"_qs, topics.status},
+                         {u"payload_available"_qs, QString::fromLatin1(MqttTopics::Online)},
+                         {u"payload_not_available"_qs, QString::fromLatin1(MqttTopics::Offline)}}}},
         {u"qos"_qs, 1},
         {u"retain"_qs, false},
         {u"encoding"_qs,
@@ -40,51 +43,40 @@ QJsonObject switchConfig(const MqttSettings &settings, const QString &node, QStr
 
 Discovery::Discovery(const MqttSettings &settings)
     : m_settings(settings)
-    , m_marker(settings.topic(QStringLiteral("discovery")))
+    , m_topics(settings)
     , m_node(QString::fromLatin1(settings.clientId()))
 {
-}
-
-QString Discovery::hubStatusTopic() const
-{
-    return m_settings.discoveryPrefix.isEmpty()
-               ? QString()
-               : m_settings.discoveryPrefix + QStringLiteral("/status");
 }
 
 QList<Discovery::Message> Discovery::announcement() const
 {
     if (m_settings.discoveryPrefix.isEmpty())
         return {};
-    return switches(m_settings.discoveryPrefix, m_node, false) +
-           QList<Message>{{m_marker, markerPayload()}};
+    return switches(m_settings.discoveryPrefix, false) +
+           QList<Message>{{m_topics.discovery, markerPayload()}};
 }
 
-QList<Discovery::Message> Discovery::stale(const QByteArray &marker) const
+QList<Discovery::Message> Discovery::withdrawal(const QByteArray &marker) const
 {
     const QJsonObject last = QJsonDocument::fromJson(marker).object();
     const QString prefix = last.value(u"prefix"_qs).toString();
-    const QString node = last.value(u"node"_qs).toString();
-    if (marker.isEmpty() || marker == markerPayload() || prefix.isEmpty() || node.isEmpty())
+    if (last.value(u"node"_qs).toString() != m_node || !MqttSettings::checkedPrefix(prefix) ||
+        prefix == m_settings.discoveryPrefix)
         return {};
-    QList<Message> withdrawals = switches(prefix, node, true);
+    QList<Message> withdrawals = switches(prefix, true);
     if (m_settings.discoveryPrefix.isEmpty())
-        withdrawals.append({m_marker, {}});
+        withdrawals.append({m_topics.discovery, {}});
     return withdrawals;
 }
 
-QList<Discovery::Message> Discovery::switches(const QString &discoveryPrefix, const QString &node,
-                                              bool withdraw) const
+QList<Discovery::Message> Discovery::switches(const QString &discoveryPrefix, bool withdraw) const
 {
     QList<Message> messages;
-    for (QStringView word : CommandBuilder::DeviceWords) {
-        const QString topic =
-            QStringLiteral("%1/switch/%2/%3/config")
-                .arg(discoveryPrefix, node, QString::fromLatin1(word.toUtf8().toHex()));
-        messages.append({topic, withdraw ? QByteArray()
-                                         : QJsonDocument(switchConfig(m_settings, node, word))
-                                               .toJson(QJsonDocument::Compact)});
-    }
+    for (QStringView word : CommandBuilder::DeviceWords)
+        messages.append({MqttTopics::switchConfig(discoveryPrefix, m_node, word),
+                         withdraw ? QByteArray()
+                                  : QJsonDocument(switchConfig(m_settings, m_topics, m_node, word))
+                                        .toJson(QJsonDocument::Compact)});
     return messages;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mqttsettings.h"
+#include "mqtttopics.h"
 
 #include <QByteArray>
 #include <QList>
@@ -19,22 +20,20 @@ public:
         QByteArray payload; // retained; empty withdraws
     };
 
-    // Where the relay learns what it announced last; and where the hub says it is back, to be
-    // told again (empty when discovery is off).
-    QString markerTopic() const { return m_marker; }
-    QString hubStatusTopic() const;
     // The switches and the marker; nothing when discovery is off.
     QList<Message> announcement() const;
-    // For what was found at markerTopic(): the withdrawal of an announcement that is no longer
-    // this one's, with the marker cleared when discovery is off.
-    QList<Message> stale(const QByteArray &marker) const;
+    // For a marker the broker kept at PREFIX/discovery: the withdrawal of this relay's switches
+    // under the discovery prefix it names, where that is not the one used now, with the marker
+    // cleared when discovery is off. Nothing for a marker the relay cannot tell for its own (its
+    // node, a prefix it could have used), so that no other client can have it withdraw another
+    // relay's switches, its own current ones or any other retained message.
+    QList<Message> withdrawal(const QByteArray &marker) const;
 
 private:
-    QList<Message> switches(const QString &discoveryPrefix, const QString &node,
-                            bool withdraw) const;
+    QList<Message> switches(const QString &discoveryPrefix, bool withdraw) const;
     QByteArray markerPayload() const;
 
     const MqttSettings m_settings;
-    const QString m_marker;
+    const MqttTopics m_topics;
     const QString m_node;
 };

@@ -6,18 +6,21 @@
 #include "mqttclient.h"
 #include "mqttconnection.h"
 #include "mqttsettings.h"
+#include "mqtttopics.h"
 #include "neighbours.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 // The relay's link to an MQTT broker, driven by libmosquitto from the Qt event loop: nothing it
 // does waits on the network, connecting included. It announces itself at PREFIX/status (`online`,
 // retained; the will says `offline`), publishes commands at PREFIX/command and the last state of
 // each appliance at PREFIX/state/<device word> (retained), and passes on every message of
-// PREFIX/request but a retained one, which would be carried out again at every connection. It
-// tells of another relay answering on the same prefix, and announces itself to a hub's discovery.
+// PREFIX/request but a retained one, which would be carried out again at every connection, and an
+// empty one, which clears a retained one. It tells of another relay answering on the same prefix,
+// and announces itself to a hub's discovery, again when the hub says it is back.
 // When the broker is away it keeps trying, more and more slowly, and keeps the latest command for
 // when it is back. Signals are emitted from the event loop, never from inside the library, so a
 // slot may do anything with the link, stop() or delete it included.
@@ -35,6 +38,9 @@ public:
     // Publishes the command once, and the state it gives its appliance; an empty command
     // publishes nothing.
     void publishCommand(const QString &command);
+    // Keeps the state the command gives its appliance, published with the others on connecting;
+    // the command itself is not published.
+    void keepState(const QString &command) { m_states.keep(command); }
     bool isConnected() const { return m_connection.isConnected(); }
 
 signals:
@@ -46,6 +52,8 @@ signals:
 private:
     void connected();
     void arrived(const QString &topic, const QByteArray &payload, bool retained);
+    void greeted(const QByteArray &payload);
+    void hubBack();
     void acknowledged(int mid);
     void sendCommand();
     void publishAll(const QList<Discovery::Message> &messages);
@@ -53,6 +61,7 @@ private:
     QByteArray encoded(const QString &text);
 
     const MqttSettings m_settings;
+    const MqttTopics m_topics;
     Gbk m_gbk;
     MqttClient m_client;
     MqttConnection m_connection;
@@ -61,5 +70,6 @@ private:
     ApplianceStates m_states;
     Neighbours m_neighbours;
     Discovery m_discovery;
+    QTimer m_hubBack;
     bool m_retainedTold = false;
 };

@@ -248,7 +248,7 @@ void Relay::replaceBroker(const std::optional<MqttSettings> &settings)
         });
         connect(m_mqtt, &MqttLink::stopped, this, &Relay::stopped);
         if (m_serving)
-            m_mqtt->publishCommand(m_command);
+            m_mqtt->keepState(m_command);
     }
     if (!old)
         return;
