@@ -7,6 +7,7 @@
 #include "broker.h"
 #include "commandbuilder.h"
 #include "gbk.h"
+#include "launch.h"
 #include "measure.h"
 #include "udplistener.h"
 
@@ -342,10 +343,11 @@ int main(int argc, char **argv)
                          [&](const QByteArray &request) {
                              return command(request).toUtf8();
                          }});
-        relay.process.start(QStringLiteral(RELAY),
-                            {u"--request"_qs, u"none"_qs, u"--quiet"_qs, u"--udp"_qs,
-                             QStringLiteral("127.0.0.1:%1").arg(relay.port), u"--mqtt"_qs,
-                             QStringLiteral("mqtt://127.0.0.1:%1/relay").arg(broker)});
+        Launch{QStringLiteral(RELAY_EXECUTABLE),
+               {u"--request"_qs, u"none"_qs, u"--quiet"_qs, u"--udp"_qs,
+                QStringLiteral("127.0.0.1:%1").arg(relay.port), u"--mqtt"_qs,
+                QStringLiteral("mqtt://127.0.0.1:%1/relay").arg(broker)}}
+            .start(relay.process);
         const QList<QByteArray> requests = requestTexts();
         Publisher publisher(broker);
         const std::vector<Forwarder *> programs = {&floor, &relay};
@@ -365,11 +367,12 @@ int main(int argc, char **argv)
         const quint16 port = freePort();
         const int udp = farSide(port);
         QProcess relay;
-        relay.start(QStringLiteral(RELAY),
-                    {u"--request"_qs, dir.filePath(u"api.txt"_qs), u"--quiet"_qs, u"--udp"_qs,
-                     QStringLiteral("127.0.0.1:%1").arg(port), u"--mqtt"_qs,
-                     QStringLiteral("mqtt://127.0.0.1:%1/standing").arg(broker),
-                     u"--mqtt-discovery"_qs, u"standing/ha"_qs});
+        Launch{QStringLiteral(RELAY_EXECUTABLE),
+               {u"--request"_qs, dir.filePath(u"api.txt"_qs), u"--quiet"_qs, u"--udp"_qs,
+                QStringLiteral("127.0.0.1:%1").arg(port), u"--mqtt"_qs,
+                QStringLiteral("mqtt://127.0.0.1:%1/standing").arg(broker), u"--mqtt-discovery"_qs,
+                u"standing/ha"_qs}}
+            .start(relay);
         QThread::msleep(1000);
         QFile request(dir.filePath(u"api.txt"_qs));
         request.open(QIODevice::WriteOnly);

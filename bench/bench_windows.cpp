@@ -5,6 +5,7 @@
 // same work. With
 // --soak N only a standing request is served, for N seconds, and the run fails when anything
 // arrives torn or merged, either side stops receiving, or resident memory grows.
+#include "launch.h"
 #include "measure.h"
 #include "polltimer.h"
 #include "rig.h"
@@ -385,12 +386,12 @@ void Bench::relay()
     QDir().mkdir(directory);
     m_rig.listen(QHostAddress(QHostAddress::LocalHost));
     QProcess relay;
-    relay.setProcessChannelMode(QProcess::ForwardedChannels);
-    relay.start(QStringLiteral(RELAY),
+    if (!Launch{QStringLiteral(RELAY_EXECUTABLE),
                 {u"--quiet"_qs, u"--request"_qs, directory + u"/api.txt"_qs, u"--udp"_qs,
                  QStringLiteral("127.0.0.1:%1").arg(m_rig.port()), u"--serial"_qs,
-                 m_rig.devicePath()});
-    if (!relay.waitForStarted()) {
+                 m_rig.devicePath()},
+                QProcess::ForwardedChannels}
+             .started(relay)) {
         std::fprintf(stderr, "morvane-relay did not start\n");
         std::exit(2);
     }

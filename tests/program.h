@@ -1,5 +1,7 @@
 #pragma once
 
+#include "launch.h"
+
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -9,22 +11,12 @@
 // One of the project's programs run as a user starts it, its output read as it comes.
 class Program {
 public:
-    static constexpr int Patience = 30000;
+    static constexpr int Patience = Launch::Patience;
 
+    explicit Program(const Launch &launch) { launch.start(m_process); }
     Program(const QString &executable, const QStringList &arguments)
+        : Program(Launch{executable, arguments})
     {
-        start(m_process, executable, arguments);
-    }
-    // Built for another machine, the program runs in that machine's emulator, MORVANE_EMULATOR (a
-    // command line), as the tests themselves do.
-    static void start(QProcess &process, const QString &executable, const QStringList &arguments)
-    {
-        const QStringList emulator =
-            qEnvironmentVariable("MORVANE_EMULATOR").split(u' ', Qt::SkipEmptyParts);
-        if (emulator.isEmpty())
-            process.start(executable, arguments);
-        else
-            process.start(emulator.first(), emulator.mid(1) + QStringList{executable} + arguments);
     }
     ~Program()
     {

@@ -26,12 +26,15 @@
 #include <vector>
 
 namespace {
-// morvane-relay started as a service starts it, reading `directory`/api.txt.
+// morvane-relay started as a service starts it; given a directory, reading its api.txt.
 class RelayProcess : public Program {
 public:
+    explicit RelayProcess(const QStringList &arguments)
+        : Program(Launch{QStringLiteral(RELAY_EXECUTABLE), arguments})
+    {
+    }
     RelayProcess(const QTemporaryDir &directory, const QStringList &outputs)
-        : Program(QStringLiteral(RELAY_EXECUTABLE),
-                  QStringList{u"--request"_qs, directory.filePath(u"api.txt"_qs)} + outputs)
+        : RelayProcess(QStringList{u"--request"_qs, directory.filePath(u"api.txt"_qs)} + outputs)
     {
     }
 };
@@ -255,12 +258,11 @@ private slots:
         const QByteArray prefix = "prompt" + QByteArray::number(QCoreApplication::applicationPid());
         const quint16 port = freePort();
         UdpListener listener(port);
-        Program relay(QStringLiteral(RELAY_EXECUTABLE),
-                      {u"--request"_qs, u"none"_qs, u"--udp"_qs,
-                       QStringLiteral("127.0.0.1:%1").arg(port), u"--mqtt"_qs,
-                       QStringLiteral("mqtt://127.0.0.1:%1/%2")
-                           .arg(broker.port)
-                           .arg(QString::fromLatin1(prefix))});
+        RelayProcess relay({u"--request"_qs, u"none"_qs, u"--udp"_qs,
+                            QStringLiteral("127.0.0.1:%1").arg(port), u"--mqtt"_qs,
+                            QStringLiteral("mqtt://127.0.0.1:%1/%2")
+                                .arg(broker.port)
+                                .arg(QString::fromLatin1(prefix))});
         QVERIFY(relay.waitForError(u"已连接 MQTT 服务器"_qs));
         Far far(broker.port, {});
         QVERIFY(far.subscribed());
@@ -419,7 +421,7 @@ private slots:
                 writeFile(dir.filePath(u"relay.conf"_qs), settings.replace("FIFO", fifo.toUtf8())));
             arguments << u"--config"_qs << dir.filePath(u"relay.conf"_qs);
         }
-        Program relay(QStringLiteral(RELAY_EXECUTABLE), arguments);
+        RelayProcess relay(arguments);
         QVERIFY(relay.waitForExit(5000));
         QCOMPARE(relay.exitCode(), 2);
         QVERIFY2(relay.error().contains(u"不是普通文件"_qs), qPrintable(relay.error()));
@@ -454,7 +456,7 @@ private slots:
                                        QStringLiteral("mqtt://127.0.0.1:%1/twins%2")
                                            .arg(broker.port)
                                            .arg(QCoreApplication::applicationPid())};
-        Program first(QStringLiteral(RELAY_EXECUTABLE), arguments);
+        RelayProcess first(arguments);
         QVERIFY(first.waitForError(u"已连接 MQTT 服务器"_qs));
         const auto connectedAs = [](Program &relay) {
             return relay.error().section(u"客户端标识 "_qs, 1, 1).section(u'）', 0, 0);
@@ -462,15 +464,14 @@ private slots:
         const QString id = connectedAs(first);
         QVERIFY2(id.startsWith(u"morvane"_qs), qPrintable(first.error()));
 
-        Program copy(QStringLiteral(RELAY_EXECUTABLE), arguments);
+        RelayProcess copy(arguments);
         QVERIFY(copy.waitForExit(5000));
         QCOMPARE(copy.exitCode(), 1);
         QVERIFY2(copy.error().contains(QStringLiteral("已在用 MQTT 客户端标识 %1").arg(id)),
                  qPrintable(copy.error()));
         QVERIFY(copy.error().contains(u"--instance"_qs));
 
-        Program second(QStringLiteral(RELAY_EXECUTABLE),
-                       arguments + QStringList{u"--instance"_qs, u"second"_qs});
+        RelayProcess second(arguments + QStringList{u"--instance"_qs, u"second"_qs});
         QVERIFY(second.waitForError(u"已连接 MQTT 服务器"_qs));
         QVERIFY(connectedAs(second).startsWith(u"morvane"_qs) && connectedAs(second) != id);
         QTest::qWait(1500);
@@ -547,12 +548,12 @@ private slots:
             return QStringLiteral("udp=%1\nserial=%2\n").arg(udp, device).toUtf8();
         };
         QVERIFY(writeFile(config, settings(QStringLiteral("127.0.0.1:%1").arg(port))));
-        qputenv("NOTIFY_SOCKET", QFile::encodeName(dir.filePath(u"notify"_qs)));
+        Launch launch{QStringLiteral(RELAY_EXECUTABLE),
+                      {u"--request"_qs, dir.filePath(u"api.txt"_qs), u"--config"_qs, config}};
+        launch.additions.insert(u"NOTIFY_SOCKET"_qs, dir.filePath(u"notify"_qs));
         if (!watchdogUsec.isEmpty())
-            qputenv("WATCHDOG_USEC", watchdogUsec);
-        RelayProcess relay(dir, {u"--config"_qs, config});
-        qunsetenv("NOTIFY_SOCKET");
-        qunsetenv("WATCHDOG_USEC");
+            launch.additions.insert(u"WATCHDOG_USEC"_qs, QString::fromLatin1(watchdogUsec));
+        Program relay(launch);
 
         QVERIFY(systemd.waitFor(u"READY=1"_qs));
         QElapsedTimer clock;
@@ -578,8 +579,7 @@ private slots:
             const qsizetype before = systemd.messages().size();
             if (!writeFile(config, written))
                 return QStringList();
-            Program asker(QStringLiteral(RELAY_EXECUTABLE),
-                          {u"--reload"_qs, QString::number(relay.processId())});
+            RelayProcess asker({u"--reload"_qs, QString::number(relay.processId())});
             if (!asker.waitForExit() || asker.exitCode() != exitCode ||
                 !asker.error().contains(answer))
                 return QStringList{asker.error()};
@@ -661,9 +661,10 @@ private slots:
         QVERIFY(::pipe2(pipe, O_CLOEXEC) == 0);
         QProcess relay;
         relay.setChildProcessModifier([&] { ::dup2(pipe[1], STDERR_FILENO); });
-        Program::start(relay, QStringLiteral(RELAY_EXECUTABLE),
-                       {u"--request"_qs, dir.filePath(u"api.txt"_qs), u"--udp"_qs,
-                        QStringLiteral("127.0.0.1:%1").arg(port)});
+        Launch{QStringLiteral(RELAY_EXECUTABLE),
+               {u"--request"_qs, dir.filePath(u"api.txt"_qs), u"--udp"_qs,
+                QStringLiteral("127.0.0.1:%1").arg(port)}}
+            .start(relay);
         ::close(pipe[1]);
         QByteArray started;
         char buffer[512];

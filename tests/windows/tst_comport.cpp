@@ -1,4 +1,5 @@
 #include "blue.h"
+#include "launch.h"
 #include "polltimer.h"
 #include "serialtransport.h"
 #include "support.h"
@@ -85,9 +86,9 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(writeRequest(dir.path(), Bytes::TurnOff));
         QProcess relay;
-        relay.start(QStringLiteral(RELAY_EXECUTABLE),
-                    {u"--request"_qs, dir.filePath(u"api.txt"_qs), u"--serial"_qs, u"COM1"_qs});
-        QVERIFY(relay.waitForStarted());
+        QVERIFY((Launch{QStringLiteral(RELAY_EXECUTABLE),
+                        {u"--request"_qs, dir.filePath(u"api.txt"_qs), u"--serial"_qs, u"COM1"_qs}}
+                     .started(relay)));
         const QByteArray received = receive(m_farEnd, 20 * AirOff.size());
         relay.kill();
         relay.waitForFinished();
