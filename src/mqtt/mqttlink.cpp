@@ -25,18 +25,34 @@ void MqttLink::stop()
     m_connection.stop();
 }
 
-void MqttLink::publishCommand(const QString &command)
+void MqttLink::publishCommand(const QString &command, bool taken)
 {
     if (command.isEmpty())
         return;
     m_command = command;
-    const std::optional<ApplianceStates::State> state = m_states.keep(command);
+    const std::optional<ApplianceStates::State> state =
+        taken ? m_states.keep(command) : std::nullopt;
     if (!m_connection.isConnected())
         return;
     sendCommand();
     if (state)
         publishState(*state);
     m_client.sendPublished();
+}
+
+void MqttLink::commandTaken(const QString &command)
+{
+    const std::optional<ApplianceStates::State> state = m_states.keep(command);
+    if (!state || !m_connection.isConnected())
+        return;
+    publishState(*state);
+    m_client.sendPublished();
+}
+
+void MqttLink::publishDiagnostics(const RelayFacts &facts, bool health)
+{
+    m_facts = facts;
+    Q_UNUSED(health);
 }
 
 // Called from inside the library: what is published here goes out once the library returns.

@@ -7,6 +7,7 @@
 #include "mqttconnection.h"
 #include "mqttsettings.h"
 #include "neighbours.h"
+#include "relayfacts.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -32,9 +33,14 @@ public:
     // half a second), or at once when the broker is away. Deleting the link without stopping it
     // drops the connection without a word to the broker, which then publishes the will.
     void stop();
-    // Publishes the command once, and the state it gives its appliance; an empty command
-    // publishes nothing.
-    void publishCommand(const QString &command);
+    // Publishes the command once; an empty command publishes nothing. `taken`: an output took it,
+    // and the state it gives its appliance is published too.
+    void publishCommand(const QString &command, bool taken);
+    // An output took the command published before: the state it gives its appliance is published.
+    void commandTaken(const QString &command);
+    // Publishes what changed of the diagnostics, and the health message when `health`; both
+    // are kept for publishing again on every connect.
+    void publishDiagnostics(const RelayFacts &facts, bool health);
     bool isConnected() const { return m_connection.isConnected(); }
 
 signals:
@@ -62,4 +68,5 @@ private:
     Neighbours m_neighbours;
     Discovery m_discovery;
     bool m_retainedTold = false;
+    RelayFacts m_facts;
 };

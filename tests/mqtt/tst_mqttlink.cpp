@@ -225,8 +225,8 @@ void tst_MqttLink::publishesCommandAndStateOnce()
     Watched watched(settings);
     QVERIFY(watched.connected());
 
-    watched.link.publishCommand(QString());
-    watched.link.publishCommand(command);
+    watched.link.publishCommand(QString(), true);
+    watched.link.publishCommand(command, true);
     QVERIFY(runUntil([&] { return far.messages.size() >= 2; }, 5000));
     QTest::qWait(300);
     QCOMPARE(far.messages.size(), 2);
@@ -559,9 +559,9 @@ void tst_MqttLink::brokerDownAtStartGetsTheLatestCommand()
     const QString refused =
         QStringLiteral("无法连接 MQTT 服务器 %1：连接被拒绝，稍后重试").arg(where(m_broker.port));
     QVERIFY2(watched.logged(refused), watched.log().constData());
-    watched.link.publishCommand(QStringLiteral("空调=启动"));
-    watched.link.publishCommand(QStringLiteral("电视=关闭"));
-    watched.link.publishCommand(QStringLiteral("空调=关闭"));
+    watched.link.publishCommand(QStringLiteral("空调=启动"), true);
+    watched.link.publishCommand(QStringLiteral("电视=关闭"), true);
+    watched.link.publishCommand(QStringLiteral("空调=关闭"), true);
     QTest::qWait(2500); // two more attempts, refused the same way
     QCOMPARE(watched.events, QStringList{refused});
 
@@ -672,7 +672,7 @@ void tst_MqttLink::tls()
     if (reason.isEmpty()) {
         QVERIFY(watched.logged(QStringLiteral("已通过 TLS 连接 MQTT 服务器 %1（主题前缀 %2）")
                                    .arg(where, settings.prefix)));
-        watched.link.publishCommand(QStringLiteral("空调=启动"));
+        watched.link.publishCommand(QStringLiteral("空调=启动"), true);
         QVERIFY(runUntil([&] { return far.messages.size() == 1; }, 5000));
         QCOMPARE(far.messages[0].payload, QByteArray("空调=启动"));
         QVERIFY(m_broker.log().contains(QStringLiteral("u'%1'").arg(user)));
