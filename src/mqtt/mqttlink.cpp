@@ -1,5 +1,7 @@
 #include "mqttlink.h"
 
+#include "diagnosticmessages.h"
+
 MqttLink::MqttLink(const MqttSettings &settings, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
@@ -52,7 +54,50 @@ void MqttLink::commandTaken(const QString &command)
 void MqttLink::publishDiagnostics(const RelayFacts &facts, bool health)
 {
     m_facts = facts;
-    Q_UNUSED(health);
+    if (!m_connection.isConnected())
+        return;
+    sendDiagnostics(health);
+    m_client.sendPublished();
+}
+
+QStringList MqttLink::outputKeys() const
+{
+    QStringList keys;
+    for (const OutputFacts &output : m_facts.outputs)
+        keys << output.key;
+    return keys;
+}
+
+// Outputs added or taken away are announced, or withdrawn, first.
+void MqttLink::sendDiagnostics(bool health)
+{
+    const QStringList keys = outputKeys();
+    if (keys != m_announcedKeys) {
+        QStringList gone;
+        for (const QString &key : std::as_const(m_announcedKeys)) {
+            if (!keys.contains(key))
+                gone << key;
+        }
+        publishAll(m_discovery.gone(gone) + m_discovery.announcement(keys));
+        m_announcedKeys = keys;
+    }
+    for (const OutputFacts &output : m_facts.outputs)
+        publishChanged(DiagnosticMessages::outputTopic(m_settings, output.key),
+                       DiagnosticMessages::connectivity(output.connected));
+    publishChanged(DiagnosticMessages::activityTopic(m_settings),
+                   DiagnosticMessages::activity(m_facts));
+    if (health)
+        m_client.publishFact(DiagnosticMessages::healthTopic(m_settings),
+                             DiagnosticMessages::health(m_facts));
+}
+
+void MqttLink::publishChanged(const QString &topic, const QByteArray &payload)
+{
+    QByteArray &published = m_published[topic];
+    if (published == payload)
+        return;
+    published = payload;
+    m_client.publishFact(topic, payload);
 }
 
 // Called from inside the library: what is published here goes out once the library returns.
@@ -65,10 +110,14 @@ void MqttLink::connected()
     m_client.subscribe(m_discovery.markerTopic());
     if (!m_discovery.hubStatusTopic().isEmpty())
         m_client.subscribe(m_discovery.hubStatusTopic());
-    publishAll(m_discovery.announcement());
+    m_announcedKeys = outputKeys();
+    publishAll(m_discovery.announcement(m_announcedKeys));
     // The broker may have restarted without its retained messages.
     for (const ApplianceStates::State &state : m_states.all())
         publishState(state);
+    m_published.clear();
+    if (m_facts.started.isValid())
+        sendDiagnostics(true);
     if (!m_command.isEmpty())
         sendCommand();
 }
@@ -87,8 +136,8 @@ void MqttLink::arrived(const QString &topic, const QByteArray &payload, bool ret
         return;
     }
     if (topic == m_discovery.markerTopic() || topic == m_discovery.hubStatusTopic()) {
-        publishAll(topic == m_discovery.markerTopic() ? m_discovery.stale(payload)
-                   : payload == "online"              ? m_discovery.announcement()
+        publishAll(topic == m_discovery.markerTopic() ? m_discovery.stale(payload, m_announcedKeys)
+                   : payload == "online"              ? m_discovery.announcement(m_announcedKeys)
                                                       : QList<Discovery::Message>());
         m_client.sendPublished();
         return;

@@ -10,6 +10,7 @@
 #include "relayfacts.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QObject>
 #include <QString>
 
@@ -19,7 +20,8 @@
 // each appliance at PREFIX/state/<device word> (retained), and passes on every message of
 // PREFIX/request but a retained one, which would be carried out again at every connection. It
 // tells of another relay answering on the same prefix, and announces itself to a hub's discovery.
-// When the broker is away it keeps trying, more and more slowly, and keeps the latest command for
+// It publishes the relay's diagnostics as they change (diagnosticmessages.h). When the broker is
+// away it keeps trying, more and more slowly, and keeps the latest command and the diagnostics for
 // when it is back. Signals are emitted from the event loop, never from inside the library, so a
 // slot may do anything with the link, stop() or delete it included.
 class MqttLink : public QObject {
@@ -56,6 +58,11 @@ private:
     void sendCommand();
     void publishAll(const QList<Discovery::Message> &messages);
     void publishState(const ApplianceStates::State &state);
+    QStringList outputKeys() const;
+    // The diagnostics that differ from those published last, the health message too if
+    // `health`; then, after a change of outputs, the announcement that names them.
+    void sendDiagnostics(bool health);
+    void publishChanged(const QString &topic, const QByteArray &payload);
     QByteArray encoded(const QString &text);
 
     const MqttSettings m_settings;
@@ -69,4 +76,6 @@ private:
     Discovery m_discovery;
     bool m_retainedTold = false;
     RelayFacts m_facts;
+    QHash<QString, QByteArray> m_published; // since connecting
+    QStringList m_announcedKeys;
 };

@@ -53,8 +53,10 @@ bool Relay::start()
                           .arg(m_options.passwordKeptIn));
     if (m_mqtt && !MqttSettings::hasTls())
         m_log.event(QStringLiteral("本版本不支持 TLS：MQTT 只能以 mqtt:// 连接，不加密"));
-    if (m_mqtt)
+    if (m_mqtt) {
+        m_mqtt->publishDiagnostics(m_diagnostics.facts(), true);
         m_mqtt->start();
+    }
     if (m_poller)
         m_timer->start();
     return true;
