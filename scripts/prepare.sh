@@ -7,7 +7,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-serialport-dev qt6-5compat-dev
     libqt6svg6 qt6-qpa-plugins
-    libmosquitto-dev libssl-dev mosquitto mosquitto-clients openssl libinih-dev
+    libmosquitto-dev libssl-dev libsystemd-dev mosquitto mosquitto-clients openssl libinih-dev
     fonts-wqy-microhei
     xvfb xauth stress-ng
     dpkg-dev file desktop-file-utils systemd
@@ -42,7 +42,8 @@ install_for_architecture() {
     fi
     install_missing "crossbuild-essential-$arch" qemu-user-static \
         qt6-base-dev:"$arch" qt6-serialport-dev:"$arch" qt6-5compat-dev:"$arch" \
-        libmosquitto-dev:"$arch" libinih-dev:"$arch" libssl-dev:"$arch" pkgconf:"$arch"
+        libmosquitto-dev:"$arch" libinih-dev:"$arch" libssl-dev:"$arch" libsystemd-dev:"$arch" \
+        pkgconf:"$arch"
 }
 
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

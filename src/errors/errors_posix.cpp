@@ -24,6 +24,10 @@ QString Errors::system(int error)
         return QStringLiteral("连接被重置");
     case ECONNABORTED:
         return QStringLiteral("连接被中止");
+    case ESRCH:
+        return QStringLiteral("没有这个进程");
+    case EPERM:
+        return QStringLiteral("权限不足");
     }
     return QStringLiteral("系统错误 %1").arg(error);
 }

@@ -2,6 +2,7 @@
 #include "relay.h"
 #include "relaylog.h"
 #include "relayoptions.h"
+#include "supervisor.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -18,6 +19,12 @@ int main(int argc, char *argv[])
     const QFileInfo beside(QCoreApplication::applicationDirPath() + QStringLiteral("/api.txt"));
     const QString requestFile = beside.isSymLink() ? beside.symLinkTarget() : beside.filePath();
     const CommandLine commandLine = readCommandLine(app.arguments(), requestFile);
+    if (commandLine.reloadOf) {
+        const Result<void> reloaded = Supervisor::askToReload(commandLine.reloadOf);
+        if (!reloaded)
+            writeText(stderr, reloaded.error() + u'\n');
+        return reloaded ? Ended : Failed;
+    }
     if (!commandLine.options) {
         writeText(commandLine.exitCode == Ended ? stdout : stderr, commandLine.text + u'\n');
         return commandLine.exitCode;
@@ -26,17 +33,25 @@ int main(int argc, char *argv[])
     QuitOnSignals quitOnSignals(app);
     RelayLog log(commandLine.options->quiet);
     Relay relay(*commandLine.options, log);
+    Supervisor supervisor;
+    QObject::connect(&relay, &Relay::serving, &supervisor, [&] { supervisor.ready(); });
+    QObject::connect(&relay, &Relay::statusChanged, &supervisor, &Supervisor::status);
     if (!relay.start())
         return Failed;
     // The command line is read again with the settings file; what it gives still wins.
-    QObject::connect(&quitOnSignals, &QuitOnSignals::reloadAsked, &relay, [&] {
+    const auto reload = [&] {
+        supervisor.reloading();
         const Result<RelayOptions> options = rereadCommandLine(app.arguments(), requestFile);
         const Result<void> reloaded = options ? relay.reload(*options) : Failure(options.error());
         if (!reloaded)
             log.failure(QStringLiteral("设置未重新读取，仍按原来的运行：%1").arg(reloaded.error()));
-    });
+        supervisor.ready(bool(reloaded));
+    };
+    QObject::connect(&quitOnSignals, &QuitOnSignals::reloadAsked, &relay, reload);
+    QObject::connect(&supervisor, &Supervisor::reloadAsked, &relay, reload);
     quitOnSignals.reloadOnHangUp();
     app.exec();
+    supervisor.stopping();
     // Leaving the broker takes a moment: its `offline`, then a clean goodbye.
     QEventLoop leaving;
     QObject::connect(&relay, &Relay::stopped, &leaving, &QEventLoop::quit);

@@ -34,15 +34,20 @@ void Output::book()
     if (!delivered) {
         ++m_refusals;
         m_lastFailure = delivered.error();
+        const bool began = !m_failures.isFailing();
         m_failures.failed(name() + QStringLiteral(" 发送失败"), delivered.error());
+        if (began)
+            emit failingChanged();
     } else if (*delivered == Delivery::Busy) {
         ++m_skipped;
         ++m_skips;
     } else {
         ++m_sent;
         ++m_sends;
-        if (m_failures.isFailing())
+        if (m_failures.isFailing()) {
             m_failures.ended(name());
+            emit failingChanged();
+        }
     }
     checkConnectivity();
 }
@@ -211,6 +216,16 @@ std::vector<OutputFacts> Outputs::facts() const
     for (const Output *output : m_outputs)
         facts.push_back(output->facts());
     return facts;
+}
+
+QStringList Outputs::failing() const
+{
+    QStringList failing;
+    for (const Output *output : m_outputs) {
+        if (output->isFailing())
+            failing << output->name();
+    }
+    return failing;
 }
 
 UdpOutput::UdpOutput(const UdpDestination &destination, QUdpSocket &socket, RelayLog &log,

@@ -34,12 +34,15 @@ public:
     // What went out since the books were last opened, for the line that closes them.
     QString tally() const;
     void openBooks();
+    bool isFailing() const { return m_failures.isFailing(); }
 
     virtual QString name() const = 0;
     virtual OutputFacts facts() const;
     bool isConnected() const { return m_connected; }
 
 signals:
+    // The output began to fail, or works again.
+    void failingChanged();
     void connectivityChanged();
 
 protected:
@@ -147,6 +150,9 @@ public:
     void book();
     void openBooks();
     QStringList tallies() const;
+    // The names of those that fail now.
+    QStringList failing() const;
+    const std::vector<Output *> &all() const { return m_outputs; }
     std::vector<OutputFacts> facts() const;
 
 signals:

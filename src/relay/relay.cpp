@@ -43,11 +43,7 @@ bool Relay::start()
         m_log.failure(outputs.error());
         return false;
     }
-    const QString requests = m_poller ? QStringLiteral("请求文件 %1，每 %2 毫秒查看一次")
-                                            .arg(m_options.requestFile)
-                                            .arg(m_options.interval)
-                                      : QStringLiteral("只收 MQTT 上的请求");
-    m_log.event(QStringLiteral("已启动：%1；输出 %2").arg(requests, outputsLine(m_options)));
+    m_log.event(QStringLiteral("已启动：%1；输出 %2").arg(requestsLine(), outputsLine(m_options)));
     if (!m_options.passwordKeptIn.isEmpty() && isReadableByOthers(m_options.passwordKeptIn))
         m_log.failure(QStringLiteral("MQTT 密码所在的文件 %1 其他用户也能读取（chmod o-r %1）")
                           .arg(m_options.passwordKeptIn));
@@ -57,8 +53,13 @@ bool Relay::start()
         m_mqtt->publishDiagnostics(m_diagnostics.facts(), true);
         m_mqtt->start();
     }
-    if (m_poller)
+    followOutputs();
+    if (m_poller) {
+        connect(m_poller.get(), &Poller::polled, this, &Relay::serving, Qt::SingleShotConnection);
         m_timer->start();
+    } else {
+        QMetaObject::invokeMethod(this, &Relay::serving, Qt::QueuedConnection);
+    }
     return true;
 }
 
@@ -102,6 +103,30 @@ void Relay::requestArrived(const QByteArray &payload)
         m_diagnostics.took(command);
     m_mqtt->publishCommand(command, taken);
     m_fileCommandOwed = m_serving;
+}
+
+QString Relay::requestsLine() const
+{
+    return m_poller ? QStringLiteral("请求文件 %1，每 %2 毫秒查看一次")
+                          .arg(m_options.requestFile)
+                          .arg(m_options.interval)
+                    : QStringLiteral("只收 MQTT 上的请求");
+}
+
+// Outputs kept from before are followed already.
+void Relay::followOutputs()
+{
+    for (Output *output : m_outputs.all())
+        connect(output, &Output::failingChanged, this, &Relay::tellStatus, Qt::UniqueConnection);
+    tellStatus();
+}
+
+void Relay::tellStatus()
+{
+    QString line = QStringLiteral("%1；输出 %2").arg(requestsLine(), outputsLine(m_options));
+    if (const QStringList failing = m_outputs.failing(); !failing.isEmpty())
+        line += QStringLiteral("；发送失败：%1").arg(failing.join(QStringLiteral("、")));
+    emit statusChanged(line);
 }
 
 // The outputs have had the tick's command already: a new request or command is told before
@@ -212,6 +237,7 @@ Result<void> Relay::reload(const RelayOptions &options)
     else if (otherFile || options.interval != m_options.interval)
         m_timer->start();
     m_options = options;
+    followOutputs();
     return {};
 }
 

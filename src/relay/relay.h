@@ -45,12 +45,21 @@ public:
 
 signals:
     void stopped();
+    // The outputs are bound and the first beat has run: at once for a relay without a request
+    // file.
+    void serving();
+    // One line on what is served and which outputs fail, anew at start, after a reload and when
+    // an output begins to fail or works again.
+    void statusChanged(const QString &line);
 
 private:
     void polled(const PollEvent &event);
     void noteRequest(const PollEvent &event);
     void taken(const QString &command);
     void publishDiagnostics(const RelayFacts &facts, bool health);
+    QString requestsLine() const;
+    void followOutputs();
+    void tellStatus();
     void replaceBroker(const std::optional<MqttSettings> &settings);
     std::unique_ptr<Poller> pollerFor(const QString &requestFile);
 

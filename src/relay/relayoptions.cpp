@@ -11,6 +11,7 @@
 #include <QHostAddress>
 #include <QRegularExpression>
 #include <QUrl>
+#include <limits>
 
 namespace {
 const char About[] =
@@ -23,9 +24,10 @@ const char Notes[] =
 只接收 MQTT 主题 <前缀>/request 上的请求。
 At least one output is required; with --mqtt, --request none reads no request file.
 
-SIGHUP（systemctl reload morvane-relay）让它重新读取配置文件，未改动的输出照常工作；在 Windows
-上不需要：改了配置文件，重新启动它即可。
-SIGHUP reads the config file again, keeping what did not change; on Windows, restart it instead.
+SIGHUP 或 --reload（systemctl reload morvane-relay）让它重新读取配置文件，未改动的输出照常工作；
+在 Windows 上不需要：改了配置文件，重新启动它即可。
+SIGHUP or --reload reads the config file again, keeping what did not change; on Windows, restart
+it instead.
 
 例如 Examples:
   morvane-relay --udp 127.0.0.1:8888
@@ -183,6 +185,12 @@ OptionTable relayOptionTable(const QString &defaultRequestFile)
          Option::fileOnly(u"mqtt_password"_qs).needs(u"mqtt"_qs).secret(),
          Option::fileOnly(u"mqtt_cafile"_qs).check(readableFile).needs(u"mqtt"_qs),
          Option(u"quiet"_qs).help(u"只记录失败"_qs, u"log failures only"_qs).inFile(),
+         Option(u"reload"_qs, u"进程号"_qs)
+             .help(u"请这个进程号的 morvane-relay 重新读取设置，等它读完才结束；新设置未被接受时"
+                   u"以状态 1 结束（systemctl reload 用它）"_qs,
+                   u"asks the relay running as this process to read its settings again, and ends "
+                   u"once it has; status 1 when the new settings were refused"_qs)
+             .question(),
          Option(u"version"_qs)
              .letter(u'v')
              .help(u"显示版本"_qs, u"show the version"_qs)
@@ -260,6 +268,14 @@ CommandLine readCommandLine(const QStringList &arguments, const QString &default
     if (given->has(u"version"_qs))
         return {std::nullopt,
                 QStringLiteral("morvane-relay %1").arg(QStringLiteral(MORVANE_VERSION)), Ended};
+    if (given->has(u"reload"_qs)) {
+        const Given &typed = given->all(u"reload"_qs).first();
+        const Result<int> processId =
+            whole(1, std::numeric_limits<int>::max(), QStringLiteral("进程号"))(typed.text);
+        if (!processId)
+            return misused(typed.invalid(processId.error()));
+        return {std::nullopt, {}, Ended, *processId};
+    }
     const Result<RelayOptions> options = relayOptions(*given, defaultRequestFile);
     if (!options)
         return misused(options.error());

@@ -33,11 +33,13 @@ struct RelayOptions {
 };
 
 // The outcome of reading the command line: options to run with, or a text to print (the help,
-// the version, or one line naming what was wrong) and the exit status to end with.
+// the version, or one line naming what was wrong) and the exit status to end with, or the relay
+// to ask to read its settings again (--reload).
 struct CommandLine {
     std::optional<RelayOptions> options;
     QString text;
     ExitStatus exitCode = Ended;
+    qint64 reloadOf = 0;
 };
 
 // `arguments` as QCoreApplication::arguments() gives them; `defaultRequestFile` is where the

@@ -2,9 +2,9 @@
 # Installs the build tree into a scratch root and packs it into the Debian packages, then checks
 # what a user's machine would get: the program in a directory of its own, the launchers, manual
 # pages and desktop entry in the shared places, api.txt linked to the request directory, the
-# relay's service (which systemd-analyze must find sound and rate at 1.2 or better) and settings;
-# then the three packages: who ships what, what each depends on, the settings kept from the
-# request writers, and lintian without an error or a warning.
+# relay's service and its template (which systemd-analyze must find sound and rate at 1.2 or
+# better) and settings; then the three packages: who ships what, what each depends on, the
+# settings kept from the request writers, and lintian without an error or a warning.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -31,24 +31,35 @@ for page in man1/morvane-relay.1 man1/morvane-listener.1 man1/morvane-server.1 \
     [ -z "$warnings" ] || fail "manual page $page: $warnings"
 done
 
-unit=../lib/systemd/system/morvane-relay.service
+units=../lib/systemd/system
+unit=$units/morvane-relay.service
 grep -qx 'ExecStart=/usr/bin/morvane-relay --config /etc/morvane/relay.conf' "$unit" \
     || fail "the service does not start the relay with its settings"
-grep -qx 'ExecReload=/bin/kill -HUP $MAINPID' "$unit" || fail "the service cannot be reloaded"
+grep -qx 'ExecStart=/usr/bin/morvane-relay --config /etc/morvane/relay-%i.conf --instance %i' \
+    "$units/morvane-relay@.service" || fail "the template does not start the relay with its settings"
+[ "$(diff "$unit" "$units/morvane-relay@.service" | grep -c '^>')" = 3 ] \
+    || fail "the template differs from the service in more than its name, settings and state"
+for line in 'Type=notify' 'NotifyAccess=main' 'ExecReload=/usr/bin/morvane-relay --reload $MAINPID' \
+    'WatchdogSec=30'; do
+    grep -qxF "$line" "$unit" || fail "the service lacks $line"
+done
 for class in ttyS ttyUSB ttyACM ttyAMA rfcomm; do
     grep -qx "DeviceAllow=char-$class rw" "$unit" || fail "the service cannot open $class devices"
 done
 [ -f ../etc/morvane/relay.conf ] || fail "relay.conf not installed in /etc/morvane"
 ! grep -qE '^[a-z]' ../etc/morvane/relay.conf || fail "relay.conf sets something: it should only explain"
 # systemd-analyze looks for the program and the manual pages on this machine: the copy it checks
-# names the program here, and man looks here.
-sed "s|=/usr/bin/morvane-relay|=$PWD/bin/morvane-relay|" "$unit" >"$scratch/morvane-relay.service"
-MANPATH=$PWD/share/man systemd-analyze verify "$scratch/morvane-relay.service" \
-    || fail "systemd-analyze verify"
-exposure=$(systemd-analyze security --offline=true "$scratch/morvane-relay.service" 2>&1 |
-    sed -n 's/^→ Overall exposure level for .*: \([0-9.]*\) .*/\1/p')
-awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 1.2) }' \
-    || fail "the service's exposure is ${exposure:-unknown}, over 1.2"
+# names the program here, and man looks here. The template is checked as an instance of it.
+for name in morvane-relay morvane-relay@try; do
+    sed "s|=/usr/bin/morvane-relay|=$PWD/bin/morvane-relay|" "$units/${name%try}.service" \
+        >"$scratch/$name.service"
+    MANPATH=$PWD/share/man systemd-analyze verify "$scratch/$name.service" \
+        || fail "systemd-analyze verify $name"
+    exposure=$(systemd-analyze security --offline=true "$scratch/$name.service" 2>&1 |
+        sed -n 's/^→ Overall exposure level for .*: \([0-9.]*\) .*/\1/p')
+    awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 1.2) }' \
+        || fail "$name's exposure is ${exposure:-unknown}, over 1.2"
+done
 
 entry=share/applications/morvane-server.desktop
 desktop-file-validate "$entry" || fail "desktop entry does not validate"
@@ -77,6 +88,7 @@ shipped=$(for deb in "$relay" "$server" "$common"; do files "$deb"; done | sort)
 declare -A owner=(
     [./usr/lib/morvane/morvane-relay]=$relay [./usr/bin/morvane-relay]=$relay
     [./usr/bin/morvane-listener]=$relay [./lib/systemd/system/morvane-relay.service]=$relay
+    [./lib/systemd/system/morvane-relay@.service]=$relay
     [./etc/morvane/relay.conf]=$relay [./usr/share/man/man5/morvane-relay.conf.5.gz]=$relay
     [./usr/lib/morvane/server]=$server [./usr/bin/morvane-server]=$server
     [./usr/share/applications/morvane-server.desktop]=$server
@@ -89,7 +101,7 @@ done
 
 depends() { dpkg-deb -f "$1" Depends | tr -d ' ' | tr ',|' '\n\n' | sed 's/(.*//'; }
 for needed in libqt6core6 libqt6network6 libqt6serialport6 libqt6core5compat6 libmosquitto1 \
-    libssl3 morvane-common; do
+    libssl3 libsystemd0 morvane-common; do
     depends "$relay" | grep -qx "$needed" || fail "morvane-relay does not depend on $needed"
 done
 for unwanted in libqt6gui6 libqt6widgets6 qt6-qpa-plugins libqt6svg6 fonts-wqy-microhei; do

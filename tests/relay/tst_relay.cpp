@@ -74,6 +74,8 @@ private slots:
         QTest::newRow("unknown option")
             << QStringList{"--tcp", "1"} << none << u"2 未知选项：--tcp"_qs;
         QTest::newRow("missing value") << QStringList{"--udp"} << none << u"2 选项 --udp 缺少值"_qs;
+        QTest::newRow("reload of no process")
+            << QStringList{"--reload", "abc"} << none << u"2 --reload“abc”无效：应为 1 到"_qs;
         QTest::newRow("stray argument")
             << QStringList{"--udp", "h:5", "x"} << none << u"2 多余的参数：x"_qs;
         QTest::newRow("request in no directory")

@@ -14,8 +14,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 #include <vector>
 
@@ -28,6 +31,50 @@ public:
                   QStringList{u"--request"_qs, directory.filePath(u"api.txt"_qs)} + outputs)
     {
     }
+};
+
+// The socket systemd gives a service in NOTIFY_SOCKET: the relay's messages, oldest first, and
+// apart from them the watchdog's pings.
+class NotifySocket {
+public:
+    explicit NotifySocket(const QString &path)
+        : m_socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_un address = {};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path);
+        m_bound = ::bind(m_socket, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    }
+    ~NotifySocket() { ::close(m_socket); }
+
+    bool isBound() const { return m_bound; }
+    const QStringList &messages()
+    {
+        char buffer[4096];
+        for (ssize_t size; (size = ::recv(m_socket, buffer, sizeof buffer, 0)) >= 0;) {
+            const QString message = QString::fromUtf8(buffer, size);
+            if (message == u"WATCHDOG=1")
+                ++m_pings;
+            else
+                m_messages << message;
+        }
+        return m_messages;
+    }
+    int pings()
+    {
+        messages();
+        return m_pings;
+    }
+    bool waitFor(const QString &message)
+    {
+        return runUntil([&] { return messages().contains(message); });
+    }
+
+private:
+    int m_socket;
+    bool m_bound = false;
+    QStringList m_messages;
+    int m_pings = 0;
 };
 
 bool receives(PseudoTerminal &line, const QByteArray &command, int count)
@@ -365,6 +412,102 @@ private slots:
         QVERIFY(::prlimit(pid, RLIMIT_NOFILE, &usual, nullptr) == 0);
         relay.signal(SIGHUP);
         QVERIFY2(relay.waitForError(u"已重新读取设置：加上 UDP"_qs), qPrintable(relay.error()));
+    }
+
+    void tellsSystemd_data()
+    {
+        QTest::addColumn<QByteArray>("watchdogUsec");
+        QTest::newRow("no watchdog") << QByteArray();
+        QTest::newRow("watchdog of 300 ms") << QByteArray("300000");
+    }
+    // Ready once the ports are bound, with a line on what is served, and anew while an output
+    // fails; reloading then ready around a reload, asked by --reload (which ends only then, and
+    // fails when the settings are refused) or by SIGHUP; the watchdog's pings only where asked
+    // for, twice a period; stopping on the way out.
+    void tellsSystemd()
+    {
+        QFETCH(QByteArray, watchdogUsec);
+        QTemporaryDir dir;
+        NotifySocket systemd(dir.filePath(u"notify"_qs));
+        QVERIFY(systemd.isBound());
+        const quint16 port = freePort(), added = freePort();
+        const QString config = dir.filePath(u"relay.conf"_qs);
+        const QString device = dir.filePath(u"rfcomm0"_qs);
+        PseudoTerminal line;
+        QVERIFY(pointLink(device, line.slavePath()));
+        const auto settings = [&](const QString &udp) {
+            return QStringLiteral("udp=%1\nserial=%2\n").arg(udp, device).toUtf8();
+        };
+        QVERIFY(writeFile(config, settings(QStringLiteral("127.0.0.1:%1").arg(port))));
+        qputenv("NOTIFY_SOCKET", QFile::encodeName(dir.filePath(u"notify"_qs)));
+        if (!watchdogUsec.isEmpty())
+            qputenv("WATCHDOG_USEC", watchdogUsec);
+        RelayProcess relay(dir, {u"--config"_qs, config});
+        qunsetenv("NOTIFY_SOCKET");
+        qunsetenv("WATCHDOG_USEC");
+
+        QVERIFY(systemd.waitFor(u"READY=1"_qs));
+        QElapsedTimer clock;
+        clock.start();
+        const int pingsAtReady = systemd.pings();
+        QUdpSocket taken;
+        QVERIFY(!taken.bind(QHostAddress::AnyIPv4, port, QAbstractSocket::DontShareAddress));
+        const QString status =
+            QStringLiteral("STATUS=请求文件 %1，每 1 毫秒查看一次；输出 UDP 127.0.0.1:%2（本机端口 "
+                           "%2）、串口 %3（9600 波特 8N1）")
+                .arg(dir.filePath(u"api.txt"_qs))
+                .arg(port)
+                .arg(device);
+        QCOMPARE(systemd.messages(), (QStringList{status, u"READY=1"_qs}));
+        QVERIFY(writeRequest(dir.path(), Bytes::TurnOn));
+        QVERIFY(receives(line, Bytes::On, 5));
+        QVERIFY(QFile::remove(device));
+        QVERIFY(systemd.waitFor(status + QStringLiteral("；发送失败：串口 %1").arg(device)));
+        QVERIFY(pointLink(device, line.slavePath()));
+        QVERIFY(runUntil([&] { return systemd.messages().last() == status; }));
+
+        const auto reloaded = [&](const QByteArray &written, int exitCode, QStringView answer) {
+            const qsizetype before = systemd.messages().size();
+            if (!writeFile(config, written))
+                return QStringList();
+            Program asker(QStringLiteral(RELAY_EXECUTABLE),
+                          {u"--reload"_qs, QString::number(relay.processId())});
+            if (!asker.waitForExit() || asker.exitCode() != exitCode ||
+                !asker.error().contains(answer))
+                return QStringList{asker.error()};
+            return systemd.messages().mid(before);
+        };
+        QStringList reload = reloaded(
+            settings(QStringLiteral("127.0.0.1:%1, 127.0.0.1:%2").arg(port).arg(added)), 0, u"");
+        QCOMPARE(reload.size(), 3);
+        timespec now = {};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        const qint64 ago = now.tv_sec * 1000000 + now.tv_nsec / 1000 -
+                           reload[0].sliced(sizeof "RELOADING=1\nMONOTONIC_USEC=" - 1).toLongLong();
+        QVERIFY2(reload[0].startsWith(u"RELOADING=1\nMONOTONIC_USEC=") && ago < 30000000,
+                 qPrintable(reload[0]));
+        QVERIFY(reload[1].contains(QStringLiteral("UDP 127.0.0.1:%1（").arg(added)));
+        QCOMPARE(reload[2], u"READY=1"_qs);
+        reload = reloaded("udp=127.0.0.1:1\nudp=127.0.0.1:2\n", 1, u"没有接受新的设置");
+        QCOMPARE(reload.size(), 2);
+        QCOMPARE(reload[1], u"READY=1"_qs);
+        QVERIFY(writeFile(config, settings(QStringLiteral("127.0.0.1:%1").arg(added))));
+        relay.signal(SIGHUP);
+        QVERIFY(runUntil([&] { return systemd.messages().count(u"READY=1"_qs) == 4; }));
+        QVERIFY(systemd.messages().at(systemd.messages().size() - 3).startsWith(u"RELOADING=1\n"));
+
+        // Six pings within 1.5 s of ready, none faster than 100 ms apart; or none at all.
+        runUntil([&] { return systemd.pings() - pingsAtReady >= 6; }, 1500 - int(clock.elapsed()));
+        const QString pings =
+            QStringLiteral("%1 in %2 ms").arg(systemd.pings() - pingsAtReady).arg(clock.elapsed());
+        if (watchdogUsec.isEmpty())
+            QVERIFY2(systemd.pings() == 0, qPrintable(pings));
+        else
+            QVERIFY2(systemd.pings() - pingsAtReady >= 6 && clock.elapsed() >= 600,
+                     qPrintable(pings));
+        relay.signal(SIGTERM);
+        QVERIFY(relay.waitForExit());
+        QCOMPARE(systemd.messages().last(), u"STOPPING=1"_qs);
     }
 
     void endsCleanlyOnSignal_data()
