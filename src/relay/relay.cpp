@@ -145,7 +145,7 @@ void Relay::polled(const PollEvent &event)
     }
     m_fileCommandOwed = false;
     if (m_stateOwed && sent && (m_outputs.took() || m_outputs.isEmpty()))
-        taken(event.command);
+        commandTaken(event.command);
     m_outputs.book();
     if (event.outcome == PollEvent::Outcome::Unreadable) {
         m_unreadable.failed(QStringLiteral("请求文件 %1 无法读取").arg(m_options.requestFile),
@@ -196,7 +196,7 @@ void Relay::noteRequest(const PollEvent &event)
         m_mqtt->publishCommand(command, taken);
 }
 
-void Relay::taken(const QString &command)
+void Relay::commandTaken(const QString &command)
 {
     m_stateOwed = false;
     m_diagnostics.took(command);

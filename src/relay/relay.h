@@ -55,7 +55,7 @@ signals:
 private:
     void polled(const PollEvent &event);
     void noteRequest(const PollEvent &event);
-    void taken(const QString &command);
+    void commandTaken(const QString &command);
     void publishDiagnostics(const RelayFacts &facts, bool health);
     QString requestsLine() const;
     void followOutputs();
