@@ -94,7 +94,7 @@ settings udp=127.0.0.1:47001,127.0.0.1:47002 serial=/dev/ttyUSB0
 inside systemctl reload morvane-relay
 [[ $(shown morvane-relay StatusText) == *"UDP 127.0.0.1:47002"* ]] \
     || fail "systemctl reload returned before the reload: $(shown morvane-relay StatusText)"
-settings udp=127.0.0.1:47003 udp=127.0.0.1:47004
+settings udp=127.0.0.1:47003 interval=1 interval=2
 ! inside systemctl reload morvane-relay 2>/dev/null || fail "a refused reload succeeded"
 [ "$(shown morvane-relay ActiveState)" = active ] || fail "a refused reload stopped the relay"
 [[ $(shown morvane-relay StatusText) == *"UDP 127.0.0.1:47002"* ]] || fail "the old settings are gone"

@@ -2,7 +2,31 @@
 
 #include <QStringList>
 
-namespace {
+QString OptionSpec::described(bool english) const
+{
+    QStringList facts;
+    if (!unit.isEmpty())
+        facts << (english ? QStringLiteral("%1 to %2") : QStringLiteral("%1 到 %2"))
+                     .arg(lowest)
+                     .arg(highest);
+    if (!byDefault.isEmpty())
+        facts
+            << (english ? QStringLiteral("default %1") : QStringLiteral("默认 %1")).arg(byDefault);
+    if (facts.isEmpty())
+        return english ? this->english : chinese;
+    return english ? QStringLiteral("%1 (%2)").arg(this->english, facts.join(QStringLiteral(", ")))
+                   : QStringLiteral("%1（%2）").arg(chinese, facts.join(QStringLiteral("，")));
+}
+
+namespace optiondetail {
+qsizetype columns(const QString &text)
+{
+    qsizetype width = 0;
+    for (const QChar c : text)
+        width += c.unicode() >= 0x2E80 ? 2 : 1;
+    return width;
+}
+
 Result<bool> yes(const QString &text)
 {
     static const QStringList Yes = {u"true"_qs, u"yes"_qs, u"on"_qs, u"1"_qs};
@@ -13,34 +37,16 @@ Result<bool> yes(const QString &text)
         return false;
     return Failure(QStringLiteral("应为 true 或 false"));
 }
-} // namespace
 
-Option::Option(QString name, QString valueName)
-    : m_name(std::move(name))
-    , m_valueName(std::move(valueName))
-    , m_flag(m_valueName.isEmpty())
+Result<qint64> whole(const OptionSpec &spec, const QString &text)
 {
-    if (isFlag())
-        check(yes);
+    bool ok = false;
+    const qint64 value = text.toLongLong(&ok);
+    if (!ok || value < spec.lowest || value > spec.highest)
+        return Failure(QStringLiteral("应为 %1 到 %2 之间的%3")
+                           .arg(spec.lowest)
+                           .arg(spec.highest)
+                           .arg(spec.unit));
+    return value;
 }
-
-Option Option::fileOnly(QString key)
-{
-    Option option(std::move(key));
-    option.m_flag = false;
-    option.m_check = {};
-    option.m_place = Place::SettingsFile;
-    return option;
-}
-
-QString Option::key() const
-{
-    return QString(m_name).replace(u'-', u'_');
-}
-
-Result<QVariant> Option::meaning(const QString &text) const
-{
-    if (!m_check)
-        return QVariant(text);
-    return m_check(text);
-}
+} // namespace optiondetail

@@ -5,6 +5,7 @@
 #include <QCommandLineParser>
 #include <QHash>
 #include <QRegularExpression>
+#include <algorithm>
 
 namespace {
 // Where the help's texts begin, in columns of a terminal.
@@ -15,52 +16,60 @@ QString dashed(const QString &name)
     return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
 }
 
-// A Chinese character takes two columns of a terminal.
-qsizetype columns(const QString &text)
-{
-    qsizetype width = 0;
-    for (const QChar c : text)
-        width += c.unicode() >= 0x2E80 ? 2 : 1;
-    return width;
-}
 } // namespace
 
-OptionTable::OptionTable(QString program, QList<Option> rows)
+OptionRows::OptionRows(QString program, QString about, QString notes, QList<OptionSpec> rows)
     : m_program(std::move(program))
+    , m_about(std::move(about))
+    , m_notes(std::move(notes))
     , m_rows(std::move(rows))
 {
-    m_rows.append(Option(QStringLiteral("help"))
-                      .letter(u'h')
-                      .help(QStringLiteral("显示本说明"), QStringLiteral("show this help"))
-                      .question());
+    OptionSpec help;
+    help.name = QStringLiteral("help");
+    help.letter = u'h';
+    help.chinese = QStringLiteral("显示本说明");
+    help.english = QStringLiteral("show this help");
+    help.question = true;
+    m_rows.append(help);
+    m_rows.last().answer = this->help();
 }
 
-Result<OptionValues> OptionTable::read(const QStringList &arguments) const
+Result<OptionValues> OptionRows::read(const QStringList &arguments) const
 {
     Result<OptionValues> given = typed(arguments);
-    if (!given || asked(*given))
+    if (!given || std::any_of(m_rows.begin(), m_rows.end(), [&](const OptionSpec &row) {
+            return row.question && given->has(row.name);
+        }))
         return given;
-    for (const Option &row : m_rows) {
-        if (!row.isSettingsFile() || !given->has(row.name()))
+    for (const OptionSpec &row : m_rows) {
+        if (!row.settingsFile || !given->has(row.name))
             continue;
         const Result<OptionValues> file =
-            readSettingsFile(given->all(row.name()).first().text, m_rows);
+            readSettingsFile(given->all(row.name).first().text, m_rows);
         if (!file)
             return Failure(file.error());
         given = file->replacedBy(*given);
     }
-    return checked(*given);
+    return given;
 }
 
-Result<OptionValues> OptionTable::typed(const QStringList &arguments) const
+std::optional<QString> OptionRows::answer(const OptionValues &given) const
+{
+    for (const OptionSpec &row : m_rows) {
+        if (row.question && given.has(row.name) && !row.answer.isEmpty())
+            return row.answer;
+    }
+    return std::nullopt;
+}
+
+Result<OptionValues> OptionRows::typed(const QStringList &arguments) const
 {
     QCommandLineParser parser;
-    for (const Option &row : m_rows) {
+    for (const OptionSpec &row : m_rows) {
         if (row.isOnCommandLine())
-            parser.addOption(QCommandLineOption(row.letter().isNull()
-                                                    ? QStringList{row.name()}
-                                                    : QStringList{row.letter(), row.name()},
-                                                {}, row.valueName()));
+            parser.addOption(QCommandLineOption(
+                row.letter.isNull() ? QStringList{row.name} : QStringList{row.letter, row.name}, {},
+                row.valueName));
     }
     if (!parser.parse(arguments)) {
         // Short of an unknown option, the parser's one complaint is a value missing after the
@@ -79,93 +88,98 @@ Result<OptionValues> OptionTable::typed(const QStringList &arguments) const
     OptionValues given;
     QHash<QString, qsizetype> taken;
     for (const QString &name : parser.optionNames()) {
-        const Option &row = *named(name);
+        const OptionSpec &row = *named(name);
         const Given typed{row.isFlag() ? QStringLiteral("true")
-                                       : parser.values(row.name()).at(taken[row.name()]++),
+                                       : parser.values(row.name).at(taken[row.name]++),
                           dashed(name),
                           {}};
-        if (row.isQuestion()) {
+        if (row.question) {
             OptionValues asked;
-            asked.add(row.name(), typed);
+            asked.add(row.name, typed);
             return asked;
         }
         if (row.isLastWinning())
-            given.replace(row.name(), typed);
+            given.replace(row.name, typed);
         else
-            given.add(row.name(), typed);
+            given.add(row.name, typed);
     }
     if (!parser.positionalArguments().isEmpty())
         return Failure(
             QStringLiteral("多余的参数：%1").arg(parser.positionalArguments().join(u' ')));
-    for (const Option &row : m_rows) {
-        const QList<Given> values = given.all(row.name());
-        if (values.size() < 2 || row.isRepeatable())
+    for (const OptionSpec &row : m_rows) {
+        const QList<Given> values = given.all(row.name);
+        if (values.size() < 2 || row.repeatable)
             continue;
         const QString once = QStringLiteral("%1 只能给一次").arg(values[0].where);
         return Failure(
-            row.isSecret()
+            row.secret
                 ? once
                 : QStringLiteral("%1，却给了“%2”和“%3”").arg(once, values[0].text, values[1].text));
     }
     return given;
 }
 
-Result<OptionValues> OptionTable::checked(const OptionValues &given) const
+Result<void> OptionRows::land(const OptionValues &given, const Land &land) const
 {
-    OptionValues checked;
-    for (const Option &row : m_rows) {
-        const QList<Given> values = given.all(row.name());
-        if (!values.isEmpty() && !row.needs().isEmpty() && !given.has(row.needs()))
+    const bool asked = std::any_of(m_rows.begin(), m_rows.end(), [&](const OptionSpec &row) {
+        return row.question && given.has(row.name);
+    });
+    for (qsizetype index = 0; index < m_rows.size(); ++index) {
+        const OptionSpec &row = m_rows[index];
+        QList<Given> values = given.all(row.name);
+        const bool needed = row.needs.isEmpty() || given.has(row.needs);
+        for (const Given &value : std::as_const(values)) {
+            if (needed || (!row.needsOnlyFor.isEmpty() && value.text != row.needsOnlyFor))
+                continue;
+            const QString why = row.needsWhy.isEmpty() ? QString() : u'：' + row.needsWhy;
             return Failure(
-                QStringLiteral("%1 只能与 --%2 同用").arg(values.first().where, row.needs()));
-        for (Given value : values) {
-            const Result<QVariant> meaning = row.meaning(value.text);
-            if (!meaning && row.isSecret())
-                return Failure(QStringLiteral("%1：%2").arg(value.option(), meaning.error()));
-            if (!meaning)
-                return Failure(value.invalid(meaning.error()));
-            value.value = *meaning;
-            checked.add(row.name(), value);
+                QStringLiteral("%1 只能与 --%2 同用%3")
+                    .arg(row.needsOnlyFor.isEmpty() ? value.where : value.typed(), row.needs, why));
+        }
+        if (!values.isEmpty() && !row.notWith.isEmpty() && given.has(row.notWith))
+            return Failure(
+                QStringLiteral("%1 与 %2 只能给一个")
+                    .arg(values.first().option(), given.all(row.notWith).first().option()));
+        if (values.isEmpty() && !asked && !row.byDefault.isEmpty() &&
+            (needed || !row.needsOnlyFor.isEmpty()))
+            values.append({row.byDefault, QStringLiteral("--%1 的默认值").arg(row.name), {}});
+        for (const Given &value : std::as_const(values)) {
+            const std::optional<QString> why = land(index, value);
+            if (why && row.secret)
+                return Failure(QStringLiteral("%1：%2").arg(value.option(), *why));
+            if (why)
+                return Failure(value.invalid(*why));
         }
     }
-    return checked;
+    return {};
 }
 
-const Option *OptionTable::named(const QString &name) const
+const OptionSpec *OptionRows::named(const QString &name) const
 {
-    for (const Option &row : m_rows) {
-        if (row.name() == name || (name.size() == 1 && row.letter() == name.front()))
+    for (const OptionSpec &row : m_rows) {
+        if (row.name == name || (name.size() == 1 && row.letter == name.front()))
             return &row;
     }
     return nullptr;
 }
 
-bool OptionTable::asked(const OptionValues &given) const
-{
-    for (const Option &row : m_rows) {
-        if (row.isQuestion() && given.has(row.name()))
-            return true;
-    }
-    return false;
-}
-
-QString OptionTable::help(const QString &about, const QString &notes) const
+QString OptionRows::help() const
 {
     const QString indent(HelpColumn, u' ');
     QString text = QStringLiteral("用法：%1 [选项]\nUsage: %1 [options]\n\n%2\n\n选项 Options:\n")
-                       .arg(m_program, about);
-    for (const Option &row : m_rows) {
+                       .arg(m_program, m_about);
+    for (const OptionSpec &row : m_rows) {
         if (!row.isOnCommandLine())
             continue;
         QString names =
             QStringLiteral("  ") +
-            (row.letter().isNull() ? QString() : dashed(row.letter()) + QStringLiteral(", ")) +
-            dashed(row.name());
+            (row.letter.isNull() ? QString() : dashed(row.letter) + QStringLiteral(", ")) +
+            dashed(row.name);
         if (!row.isFlag())
-            names += QStringLiteral(" <%1>").arg(row.valueName());
-        names += QString(qMax(HelpColumn - columns(names), qsizetype(2)), u' ');
-        text += names + QString(row.chinese()).replace(u'\n', u'\n' + indent) + u'\n' + indent +
-                row.english() + u'\n';
+            names += QStringLiteral(" <%1>").arg(row.valueName);
+        names += QString(qMax(HelpColumn - optiondetail::columns(names), qsizetype(2)), u' ');
+        text += names + row.described(false).replace(u'\n', u'\n' + indent) + u'\n' + indent +
+                row.described(true) + u'\n';
     }
-    return text + u'\n' + notes;
+    return text + u'\n' + m_notes;
 }

@@ -8,26 +8,89 @@
 #include <QString>
 #include <QStringList>
 
-// A program's options, one row each: the one place they are declared. It reads the command line
-// (and the settings file a row names) and writes the help. A row -h, --help comes last.
-class OptionTable {
+// A program's options, one row each, whatever they land in: it reads the command line (and the
+// settings file a row names) into the texts given, and writes the help. A row -h, --help comes
+// last.
+class OptionRows {
 public:
-    OptionTable(QString program, QList<Option> rows);
+    // Why a value given for row `row` cannot land, or nothing when it did.
+    using Land = std::function<std::optional<QString>(qsizetype row, const Given &given)>;
 
-    // The options given, each checked, or why the command line cannot be followed. When a
+    OptionRows(QString program, QString about, QString notes, QList<OptionSpec> rows);
+
+    // The texts given for the options, or why the command line cannot be followed. When a
     // question (--help) is asked, it is all that is given.
     Result<OptionValues> read(const QStringList &arguments) const;
+    // The answer to the question asked, if one with an answer was.
+    std::optional<QString> answer(const OptionValues &given) const;
+    // Each row's values, or its default where it has one, what it needs is given and no question
+    // was asked, to `land` in the rows' order; or why one cannot be had, worded for the user.
+    Result<void> land(const OptionValues &given, const Land &land) const;
 
-    // The usage line, `about`, each row's option with its Chinese line and its English line, and
-    // `notes`.
-    QString help(const QString &about, const QString &notes) const;
+    // The usage line, the program's about, each row's option with its Chinese line and its
+    // English line, and its notes.
+    QString help() const;
+    QString program() const { return m_program; }
+    const QList<OptionSpec> &rows() const { return m_rows; }
 
 private:
     Result<OptionValues> typed(const QStringList &arguments) const;
-    Result<OptionValues> checked(const OptionValues &given) const;
-    const Option *named(const QString &name) const;
-    bool asked(const OptionValues &given) const;
+    const OptionSpec *named(const QString &name) const;
 
     QString m_program;
-    QList<Option> m_rows;
+    QString m_about;
+    QString m_notes;
+    QList<OptionSpec> m_rows;
+};
+
+// What a command line asks for: the options to run with, or the answer to a question (--help).
+template <typename T> struct Asked {
+    std::optional<T> options;
+    QString answer;
+};
+
+// A program's options as rows of Option<T>, the one place they are declared: each value lands in
+// the options struct T as it is checked.
+template <typename T> class OptionTable {
+public:
+    OptionTable(QString program, QString about, QString notes, const QList<Option<T>> &rows)
+        : m_rows(std::move(program), std::move(about), std::move(notes), specs(rows))
+    {
+        for (const Option<T> &row : rows)
+            m_lands.append(row.land());
+    }
+
+    // The options of `arguments` landed in `options`, or the answer to the question asked, or
+    // why the command line cannot be followed.
+    Result<Asked<T>> read(const QStringList &arguments, T options = {}) const
+    {
+        const Result<OptionValues> given = m_rows.read(arguments);
+        if (!given)
+            return Failure(given.error());
+        if (const std::optional<QString> answer = m_rows.answer(*given))
+            return Asked<T>{std::nullopt, *answer};
+        const Result<void> landed =
+            m_rows.land(*given, [&](qsizetype row, const Given &value) -> std::optional<QString> {
+                if (row >= m_lands.size() || !m_lands[row])
+                    return std::nullopt;
+                return m_lands[row](options, value, m_rows.rows()[row]);
+            });
+        if (!landed)
+            return Failure(landed.error());
+        return Asked<T>{std::move(options), {}};
+    }
+
+    const OptionRows &rows() const { return m_rows; }
+
+private:
+    static QList<OptionSpec> specs(const QList<Option<T>> &rows)
+    {
+        QList<OptionSpec> specs;
+        for (const Option<T> &row : rows)
+            specs.append(row.spec());
+        return specs;
+    }
+
+    OptionRows m_rows;
+    QList<typename Option<T>::Land> m_lands;
 };

@@ -125,14 +125,14 @@ Result<Reading> parsed(const QString &path)
 }
 } // namespace
 
-Result<OptionValues> readSettingsFile(const QString &path, const QList<Option> &rows)
+Result<OptionValues> readSettingsFile(const QString &path, const QList<OptionSpec> &rows)
 {
     const Result<Reading> reading = parsed(path);
     if (!reading)
         return Failure(reading.error());
 
     QStringList keys;
-    for (const Option &row : rows) {
+    for (const OptionSpec &row : rows) {
         if (row.isInFile())
             keys << row.key();
     }
@@ -144,7 +144,7 @@ Result<OptionValues> readSettingsFile(const QString &path, const QList<Option> &
             return Failure(
                 QStringLiteral("配置文件“%1”：设置须写在任何 [节] 之前，而“%2”在节 [%3] 中")
                     .arg(path, key, QString::fromUtf8(entry.section)));
-        const auto row = std::find_if(rows.begin(), rows.end(), [&](const Option &row) {
+        const auto row = std::find_if(rows.begin(), rows.end(), [&](const OptionSpec &row) {
             return row.isInFile() && row.key() == key;
         });
         if (row == rows.end())
@@ -153,16 +153,16 @@ Result<OptionValues> readSettingsFile(const QString &path, const QList<Option> &
         const Result<QString> text = asWritten(path, entry);
         if (!text)
             return Failure(text.error());
-        if (lines.contains(entry.name))
+        if (lines.contains(entry.name) && !row->repeatable)
             return Failure(QStringLiteral("配置文件“%1”中的 %2= 写了两次：第 %3 行和第 %4 行")
                                .arg(path, key)
                                .arg(lines[entry.name])
                                .arg(entry.line));
         lines.insert(entry.name, entry.line);
         const QString where = QStringLiteral("配置文件“%1”中的 %2=").arg(path, key);
-        // Several values of one key are written as one list, separated by commas.
-        for (const QString &part : row->isRepeatable() ? text->split(u',') : QStringList{*text})
-            values.add(row->name(), {row->isRepeatable() ? part.trimmed() : part, where, {}});
+        // Several values of one key are written on several lines, or as a list separated by commas.
+        for (const QString &part : row->repeatable ? text->split(u',') : QStringList{*text})
+            values.add(row->name, {row->repeatable ? part.trimmed() : part, where, path});
     }
     return values;
 }

@@ -78,18 +78,6 @@ Result<QStringList> serialDevices(const QString &text)
     return text == u"auto" ? SerialTransport::defaultDevices() : QStringList{text};
 }
 
-auto whole(int lowest, int highest, const QString &unit)
-{
-    return [=](const QString &text) -> Result<int> {
-        bool ok = false;
-        const int value = text.toInt(&ok);
-        if (!ok || value < lowest || value > highest)
-            return Failure(
-                QStringLiteral("应为 %1 到 %2 之间的%3").arg(lowest).arg(highest).arg(unit));
-        return value;
-    };
-}
-
 Result<QString> readableFile(const QString &text)
 {
     if (!QFileInfo(text).isReadable())
@@ -107,143 +95,15 @@ Result<MqttSettings::Encoding> encoding(const QString &text)
     return Failure(QStringLiteral("应为 utf8 或 gbk"));
 }
 
-OptionTable relayOptionTable(const QString &defaultRequestFile)
+// What only the options together say: at least one output, and the broker's identity.
+Result<RelayOptions> finished(RelayOptions options)
 {
-    const QString mqtt = MqttSettings::hasTls() ? QStringLiteral("mqtts:// 经 TLS（默认端口 8883）")
-                                                : QStringLiteral("本版本不支持 TLS（mqtts://）");
-    return OptionTable(
-        QStringLiteral("morvane-relay"),
-        {Option(u"request"_qs, u"文件"_qs)
-             .help(QStringLiteral("请求文件（GBK），默认为 %1").arg(defaultRequestFile),
-                   QStringLiteral("the request file (GBK); default: %1").arg(defaultRequestFile))
-             .check(requestFile)
-             .inFile(),
-         Option(u"udp"_qs, u"主机:端口"_qs)
-             .help(u"每次一个 UDP 数据报，从本机的这个端口发往主机的同一端口；可给多次"_qs,
-                   u"one datagram per tick from local port PORT to HOST:PORT; may be repeated"_qs)
-             .check(udpDestination)
-             .inFile()
-             .repeatable(),
-         Option(u"serial"_qs, u"设备"_qs)
-             .help(QStringLiteral("串口输出，9600 波特 8N1；auto：%1 中第一个存在的")
-                       .arg(SerialTransport::defaultDevices().join(QStringLiteral("、"))),
-                   u"a serial line at 9600 baud 8N1; auto: the first of these that exists"_qs)
-             .check(serialDevices)
-             .inFile(),
-         Option(u"baud"_qs, u"波特率"_qs)
-             .help(u"串口的波特率，默认 9600"_qs,
-                   u"the serial line's baud rate, 9600 unless given"_qs)
-             .check(whole(50, 4000000, QStringLiteral("整数")))
-             .inFile()
-             .needs(u"serial"_qs),
-         Option(u"interval"_qs, u"毫秒"_qs)
-             .help(u"多久查看一次请求文件，1 到 60000，默认 1"_qs,
-                   u"how often the request file is read, 1 to 60000 ms, 1 unless given"_qs)
-             .check(whole(1, 60000, QStringLiteral("毫秒数")))
-             .inFile(),
-         Option(u"config"_qs, u"文件"_qs)
-             .help(u"配置文件（INI）：设置与长选项同名，写在任何 [节] 之前；命令行优先"_qs,
-                   u"an INI file of the long options' settings; the command line wins"_qs)
-             .namesSettingsFile(),
-         Option(u"mqtt"_qs, u"地址"_qs)
-             .help(QStringLiteral("MQTT 服务器：mqtt://[用户名@]主机[:端口][/主题前缀]，%1\n"
-                                  "默认端口 1883、主题前缀 morvane；密码只写在配置文件的 "
-                                  "mqtt_password 中，或 --mqtt-password-file 所指的文件中")
-                       .arg(mqtt),
-                   u"an MQTT broker; the password in the config file (mqtt_password) or a file"_qs)
-             .check(&MqttSettings::fromUrl)
-             .inFile()
-             .secret(),
-         Option(u"mqtt-encoding"_qs, u"编码"_qs)
-             .help(u"发到 MQTT 的命令用 utf8（默认）或 gbk"_qs,
-                   u"commands published in utf8 (default) or gbk"_qs)
-             .check(encoding)
-             .inFile()
-             .needs(u"mqtt"_qs),
-         Option(u"mqtt-password-file"_qs, u"文件"_qs)
-             .help(
-                 u"MQTT 密码所在的文件：其第一行（不含行尾）原样是密码；重新读取设置时也重读"_qs,
-                 u"a file whose first line is the MQTT password as it is; read again on reload"_qs)
-             .check(firstLine)
-             .inFile()
-             .needs(u"mqtt"_qs),
-         Option(u"mqtt-discovery"_qs, u"前缀"_qs)
-             .help(u"向家居中枢（如 Home Assistant）的自动发现通告本机，前缀通常为 homeassistant；"
-                   u"不给则撤回以前的通告"_qs,
-                   u"announce the relay to a hub's MQTT discovery under this prefix"_qs)
-             .check(&MqttSettings::checkedPrefix)
-             .inFile()
-             .needs(u"mqtt"_qs),
-         Option(u"mqtt-keepalive"_qs, u"秒数"_qs)
-             .help(u"多久没有服务器的消息就问它一次，5 到 600，默认 5；再等同样久仍无回答即重连"_qs,
-                   u"seconds of silence before the broker is asked, 5 to 600, 5 unless given; as "
-                   u"long again without an answer and the relay connects anew"_qs)
-             .check(whole(5, 600, QStringLiteral("秒数")))
-             .inFile()
-             .needs(u"mqtt"_qs),
-         // Where not every user of the machine can read them.
-         Option::fileOnly(u"mqtt_password"_qs).needs(u"mqtt"_qs).secret(),
-         Option::fileOnly(u"mqtt_cafile"_qs).check(readableFile).needs(u"mqtt"_qs),
-         Option(u"quiet"_qs).help(u"只记录失败"_qs, u"log failures only"_qs).inFile(),
-         Option(u"reload"_qs, u"进程号"_qs)
-             .help(u"请这个进程号的 morvane-relay 重新读取设置，等它读完才结束；新设置未被接受时"
-                   u"以状态 1 结束（systemctl reload 用它）"_qs,
-                   u"asks the relay running as this process to read its settings again, and ends "
-                   u"once it has; status 1 when the new settings were refused"_qs)
-             .question(),
-         Option(u"version"_qs)
-             .letter(u'v')
-             .help(u"显示版本"_qs, u"show the version"_qs)
-             .question()});
-}
-
-// The checks that take more than one option.
-Result<RelayOptions> relayOptions(const OptionValues &given, const QString &defaultRequestFile)
-{
-    RelayOptions options;
-    options.requestFile = given.value(u"request"_qs, defaultRequestFile);
-    for (const Given &udp : given.all(u"udp"_qs)) {
-        const auto destination = udp.value.value<UdpDestination>();
-        for (const UdpDestination &earlier : std::as_const(options.udp)) {
-            if (earlier.host == destination.host && earlier.port == destination.port)
-                return Failure(udp.invalid(QStringLiteral("这个输出已经给过了")));
-        }
-        options.udp.append(destination);
-    }
-    options.serialDevices = given.value<QStringList>(u"serial"_qs);
-    options.serialAuto = given.has(u"serial"_qs) && given.all(u"serial"_qs).first().text == u"auto";
-    options.baudRate = given.value(u"baud"_qs, options.baudRate);
-    options.interval = given.value(u"interval"_qs, options.interval);
-    options.quiet = given.value(u"quiet"_qs, false);
-
-    if (given.has(u"mqtt"_qs)) {
-        options.mqtt = given.value<MqttSettings>(u"mqtt"_qs);
-        if (given.has(u"mqtt_password"_qs) && given.has(u"mqtt-password-file"_qs))
-            return Failure(QStringLiteral("%1 与 %2 只能给一个")
-                               .arg(given.all(u"mqtt_password"_qs).first().option(),
-                                    given.all(u"mqtt-password-file"_qs).first().option()));
-        options.mqtt->password = given.value<QString>(
-            given.has(u"mqtt_password"_qs) ? u"mqtt_password"_qs : u"mqtt-password-file"_qs);
-        if (given.has(u"mqtt_password"_qs))
-            options.passwordKeptIn = given.all(u"config"_qs).first().text;
-        else if (given.has(u"mqtt-password-file"_qs))
-            options.passwordKeptIn = given.all(u"mqtt-password-file"_qs).first().text;
-        options.mqtt->encoding = given.value(u"mqtt-encoding"_qs, options.mqtt->encoding);
-        options.mqtt->keepAlive = given.value(u"mqtt-keepalive"_qs, options.mqtt->keepAlive);
-        options.mqtt->discoveryPrefix = given.value<QString>(u"mqtt-discovery"_qs);
-        if (given.has(u"mqtt_cafile"_qs) && !options.mqtt->tls)
-            return Failure(
-                given.all(u"mqtt_cafile"_qs).first().invalid(QStringLiteral("只用于 mqtts://")));
-        options.mqtt->caFile = given.value<QString>(u"mqtt_cafile"_qs);
+    if (options.mqtt) {
         QStringList identity{options.requestFile, options.serialDevices.join(u' ')};
         for (const UdpDestination &udp : std::as_const(options.udp))
             identity << QStringLiteral("%1:%2").arg(udp.host).arg(udp.port);
         options.mqtt->identity = identity.join(u'\n');
-    } else if (given.has(u"request"_qs) && options.requestFile.isEmpty()) {
-        return Failure(QStringLiteral("%1 只能与 --mqtt 同用：否则没有请求可转发")
-                           .arg(given.all(u"request"_qs).first().typed()));
     }
-
     if (options.udp.isEmpty() && options.serialDevices.isEmpty() && !options.mqtt)
         return Failure(QStringLiteral(
             "没有输出：请用 --udp 主机:端口、--serial 设备 或 --mqtt 地址 给出至少一个"));
@@ -256,27 +116,171 @@ CommandLine misused(const QString &why)
 }
 } // namespace
 
+OptionTable<RelayOptions> relayOptionTable(const QString &defaultRequestFile)
+{
+    using Row = Option<RelayOptions>;
+    const QString mqtt = MqttSettings::hasTls() ? QStringLiteral("mqtts:// 经 TLS（默认端口 8883）")
+                                                : QStringLiteral("本版本不支持 TLS（mqtts://）");
+    return OptionTable<RelayOptions>(
+        QStringLiteral("morvane-relay"), QString::fromUtf8(About), QString::fromUtf8(Notes),
+        {Row(u"request"_qs, u"文件"_qs, u"FILE"_qs)
+             .help(u"请求文件（GBK）；有 --mqtt 时，none 表示不读请求文件"_qs,
+                   u"the request file (GBK); none, with --mqtt, reads no request file"_qs)
+             .byDefault(defaultRequestFile)
+             .to(&RelayOptions::requestFile, requestFile)
+             .inFile()
+             .needs(u"mqtt"_qs, u"none"_qs, u"否则没有请求可转发"_qs),
+         Row(u"udp"_qs, u"主机:端口"_qs, u"HOST:PORT"_qs)
+             .help(u"每次一个 UDP 数据报，从本机的这个端口发往主机的同一端口；可给多次"_qs,
+                   u"one datagram per tick from local port PORT to HOST:PORT; may be repeated"_qs)
+             .example(u"192.168.1.20:8888, 192.168.1.21:8888"_qs)
+             .to(
+                 [](RelayOptions &options, UdpDestination udp) -> std::optional<QString> {
+                     for (const UdpDestination &earlier : std::as_const(options.udp)) {
+                         if (earlier.host == udp.host && earlier.port == udp.port)
+                             return QStringLiteral("这个输出已经给过了");
+                     }
+                     options.udp.append(udp);
+                     return std::nullopt;
+                 },
+                 udpDestination)
+             .inFile()
+             .repeatable(),
+         Row(u"serial"_qs, u"设备"_qs, u"DEVICE"_qs)
+             .help(
+                 QStringLiteral("串口输出，9600 波特 8N1；auto：%1 中第一个存在的")
+                     .arg(SerialTransport::defaultDevices().join(QStringLiteral("、"))),
+                 QStringLiteral("a serial line at 9600 baud 8N1; auto: the first of %1 that exists")
+                     .arg(SerialTransport::defaultDevices().join(QStringLiteral(", "))))
+             .example(u"auto"_qs)
+             .to(
+                 [](RelayOptions &options, QStringList devices, const Given &given) {
+                     options.serialDevices = devices;
+                     options.serialAuto = given.text == u"auto";
+                 },
+                 serialDevices)
+             .inFile(),
+         Row(u"baud"_qs, u"波特率"_qs, u"N"_qs)
+             .help(u"串口的波特率"_qs, u"the serial line's baud rate"_qs)
+             .within(50, 4000000, u"整数"_qs)
+             .byDefault(u"9600"_qs)
+             .to(&RelayOptions::baudRate)
+             .inFile()
+             .needs(u"serial"_qs),
+         Row(u"interval"_qs, u"毫秒"_qs, u"MS"_qs)
+             .help(u"多久查看一次请求文件"_qs, u"how often the request file is read, in ms"_qs)
+             .within(1, 60000, u"毫秒数"_qs)
+             .byDefault(u"1"_qs)
+             .to(&RelayOptions::interval)
+             .inFile(),
+         Row(u"config"_qs, u"文件"_qs, u"FILE"_qs)
+             .help(u"配置文件（INI）：设置与长选项同名，写在任何 [节] 之前；命令行优先"_qs,
+                   u"an INI file of the long options' settings; the command line wins"_qs)
+             .namesSettingsFile(),
+         Row(u"mqtt"_qs, u"地址"_qs, u"URL"_qs)
+             .help(QStringLiteral("MQTT 服务器：mqtt://[用户名@]主机[:端口][/主题前缀]，%1\n"
+                                  "默认端口 1883、主题前缀 morvane；密码只写在配置文件的 "
+                                  "mqtt_password 中，或 --mqtt-password-file 所指的文件中")
+                       .arg(mqtt),
+                   u"an MQTT broker; the password in the config file (mqtt_password) or a file"_qs)
+             .example(u"mqtt://relay@broker.home.arpa"_qs)
+             .to(&RelayOptions::mqtt, &MqttSettings::fromUrl)
+             .inFile()
+             .secret(),
+         Row(u"mqtt-encoding"_qs, u"编码"_qs, u"ENCODING"_qs)
+             .help(u"发到 MQTT 的命令用 utf8 或 gbk"_qs, u"commands published in utf8 or gbk"_qs)
+             .byDefault(u"utf8"_qs)
+             .to([](RelayOptions &options,
+                    MqttSettings::Encoding encoding) { options.mqtt->encoding = encoding; },
+                 encoding)
+             .inFile()
+             .needs(u"mqtt"_qs),
+         Row(u"mqtt-password-file"_qs, u"文件"_qs, u"FILE"_qs)
+             .help(
+                 u"MQTT 密码所在的文件：其第一行（不含行尾）原样是密码；重新读取设置时也重读"_qs,
+                 u"a file whose first line is the MQTT password as it is; read again on reload"_qs)
+             .example(u"/etc/morvane/mqtt-password"_qs)
+             .to(
+                 [](RelayOptions &options, QString password, const Given &given) {
+                     options.mqtt->password = password;
+                     options.passwordKeptIn = given.text;
+                 },
+                 firstLine)
+             .inFile()
+             .needs(u"mqtt"_qs),
+         Row(u"mqtt-discovery"_qs, u"前缀"_qs, u"PREFIX"_qs)
+             .help(u"向家居中枢（如 Home Assistant）的自动发现通告本机，前缀通常为 homeassistant；"
+                   u"不给则撤回以前的通告"_qs,
+                   u"announce the relay to a hub's MQTT discovery under this prefix"_qs)
+             .example(u"homeassistant"_qs)
+             .to([](RelayOptions &options,
+                    QString prefix) { options.mqtt->discoveryPrefix = prefix; },
+                 &MqttSettings::checkedPrefix)
+             .inFile()
+             .needs(u"mqtt"_qs),
+         Row(u"mqtt-keepalive"_qs, u"秒数"_qs, u"SECONDS"_qs)
+             .help(u"多久没有服务器的消息就问它一次，再等同样久仍无回答即重连"_qs,
+                   u"seconds of silence before the broker is asked; as long again unanswered, "
+                   u"the relay connects anew"_qs)
+             .within(5, 600, u"秒数"_qs)
+             .byDefault(u"5"_qs)
+             .to([](RelayOptions &options, int seconds) { options.mqtt->keepAlive = seconds; })
+             .inFile()
+             .needs(u"mqtt"_qs),
+         // Where not every user of the machine can read them.
+         Row::fileOnly(u"mqtt_password"_qs, u"密码"_qs, u"PASSWORD"_qs)
+             .help(u"MQTT 的密码，只能写在这里，不能写在命令行上"_qs,
+                   u"the MQTT password, only here, never on the command line"_qs)
+             .to([](RelayOptions &options, QString password, const Given &given) {
+                 options.mqtt->password = password;
+                 options.passwordKeptIn = given.file;
+             })
+             .needs(u"mqtt"_qs)
+             .notWith(u"mqtt-password-file"_qs)
+             .secret(),
+         Row::fileOnly(u"mqtt_cafile"_qs, u"文件"_qs, u"FILE"_qs)
+             .help(u"检查 mqtts:// 服务器所用的 CA 证书（私有 CA）"_qs,
+                   u"the CA certificate an mqtts:// broker is checked against (a private CA)"_qs)
+             .example(u"/etc/morvane/ca.crt"_qs)
+             .to(
+                 [](RelayOptions &options, QString file) -> std::optional<QString> {
+                     if (!options.mqtt->tls)
+                         return QStringLiteral("只用于 mqtts://");
+                     options.mqtt->caFile = file;
+                     return std::nullopt;
+                 },
+                 readableFile)
+             .needs(u"mqtt"_qs),
+         Row(u"quiet"_qs)
+             .help(u"只记录失败"_qs, u"log failures only"_qs)
+             .example(u"false"_qs)
+             .to(&RelayOptions::quiet)
+             .inFile(),
+         Row(u"reload"_qs, u"进程号"_qs, u"PID"_qs)
+             .help(u"请这个进程号的 morvane-relay 重新读取设置，等它读完才结束；新设置未被接受时"
+                   u"以状态 1 结束；systemctl reload 用它"_qs,
+                   u"asks the relay running as this process to read its settings again, and ends "
+                   u"once it has; status 1 when the new settings were refused; systemctl reload "
+                   u"runs it"_qs)
+             .within(1, std::numeric_limits<int>::max(), u"进程号"_qs)
+             .to(&RelayOptions::reloadOf)
+             .question(),
+         Row(u"version"_qs)
+             .letter(u'v')
+             .help(u"显示版本"_qs, u"show the version"_qs)
+             .answers(QStringLiteral("morvane-relay %1").arg(QStringLiteral(MORVANE_VERSION)))});
+}
+
 CommandLine readCommandLine(const QStringList &arguments, const QString &defaultRequestFile)
 {
-    const OptionTable table = relayOptionTable(defaultRequestFile);
-    const Result<OptionValues> given = table.read(arguments);
-    if (!given)
-        return misused(given.error());
-    if (given->has(u"help"_qs))
-        return {std::nullopt, table.help(QString::fromUtf8(About), QString::fromUtf8(Notes)),
-                Ended};
-    if (given->has(u"version"_qs))
-        return {std::nullopt,
-                QStringLiteral("morvane-relay %1").arg(QStringLiteral(MORVANE_VERSION)), Ended};
-    if (given->has(u"reload"_qs)) {
-        const Given &typed = given->all(u"reload"_qs).first();
-        const Result<int> processId =
-            whole(1, std::numeric_limits<int>::max(), QStringLiteral("进程号"))(typed.text);
-        if (!processId)
-            return misused(typed.invalid(processId.error()));
-        return {std::nullopt, {}, Ended, *processId};
-    }
-    const Result<RelayOptions> options = relayOptions(*given, defaultRequestFile);
+    const Result<Asked<RelayOptions>> asked = relayOptionTable(defaultRequestFile).read(arguments);
+    if (!asked)
+        return misused(asked.error());
+    if (!asked->options)
+        return {std::nullopt, asked->answer, Ended};
+    if (asked->options->reloadOf)
+        return {std::nullopt, {}, Ended, asked->options->reloadOf};
+    const Result<RelayOptions> options = finished(*asked->options);
     if (!options)
         return misused(options.error());
     return {*options, {}, Ended};
@@ -285,8 +289,8 @@ CommandLine readCommandLine(const QStringList &arguments, const QString &default
 Result<RelayOptions> rereadCommandLine(const QStringList &arguments,
                                        const QString &defaultRequestFile)
 {
-    const Result<OptionValues> given = relayOptionTable(defaultRequestFile).read(arguments);
-    if (!given)
-        return Failure(given.error());
-    return relayOptions(*given, defaultRequestFile);
+    const Result<Asked<RelayOptions>> asked = relayOptionTable(defaultRequestFile).read(arguments);
+    if (!asked)
+        return Failure(asked.error());
+    return finished(*asked->options);
 }

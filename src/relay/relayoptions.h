@@ -30,6 +30,8 @@ struct RelayOptions {
     // The file the MQTT password was read from (the settings file or the password file); empty
     // without a password.
     QString passwordKeptIn;
+    // The relay to ask to read its settings again (--reload), instead of running.
+    qint64 reloadOf = 0;
 };
 
 // The outcome of reading the command line: options to run with, or a text to print (the help,
@@ -41,6 +43,11 @@ struct CommandLine {
     ExitStatus exitCode = Ended;
     qint64 reloadOf = 0;
 };
+
+template <typename T> class OptionTable;
+// The relay's options, each landing in RelayOptions as it is checked; `defaultRequestFile` is
+// where the request file is unless one is given.
+OptionTable<RelayOptions> relayOptionTable(const QString &defaultRequestFile);
 
 // `arguments` as QCoreApplication::arguments() gives them; `defaultRequestFile` is where the
 // request file is unless one is given.

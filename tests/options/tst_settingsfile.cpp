@@ -1,3 +1,4 @@
+#include "option.h"
 #include "settingsfile.h"
 #include "support.h"
 
@@ -31,8 +32,16 @@ private slots:
             << u"第 2 行：mqtt_password= 的值中空白后的“;”起会被当作注释"_qs;
         QTest::newRow("a comment after a value")
             << QByteArray("interval=5 ; ms\n") << u"第 1 行：interval= 的值中空白后的“;”"_qs;
-        QTest::newRow("given twice") << QByteArray("udp=a:1\ninterval=3\n\nudp=b:2\n")
-                                     << u"中的 udp= 写了两次：第 1 行和第 4 行"_qs;
+        QTest::newRow("a list on several lines")
+            << QByteArray("udp=a:1\ninterval=3\n\nudp=b:2, c:3\n")
+            << u"udp=a:1|udp=b:2|udp=c:3|interval=3"_qs;
+        QByteArray fifty;
+        QStringList destinations;
+        for (int i = 1; i <= 60; ++i) {
+            fifty += "udp=192.168.100." + QByteArray::number(i) + ":8888\n";
+            destinations << QStringLiteral("udp=192.168.100.%1:8888").arg(i);
+        }
+        QTest::newRow("sixty destinations") << fifty << destinations.join(u'|');
         QTest::newRow("given twice, the same value")
             << QByteArray("interval=3\ninterval=3\n") << u"中的 interval= 写了两次"_qs;
         QTest::newRow("an indented line") << QByteArray("interval=3\n  udp=a:1\n")
@@ -54,10 +63,11 @@ private slots:
     {
         QFETCH(QByteArray, file);
         QFETCH(QString, outcome);
-        const QList<Option> rows = {Option(u"udp"_qs, u"h:p"_qs).inFile().repeatable(),
-                                    Option(u"interval"_qs, u"ms"_qs).inFile(),
-                                    Option(u"request"_qs, u"file"_qs),
-                                    Option::fileOnly(u"mqtt_password"_qs)};
+        using Row = Option<QString>;
+        const QList<OptionSpec> rows = {Row(u"udp"_qs, u"h:p"_qs).inFile().repeatable().spec(),
+                                        Row(u"interval"_qs, u"ms"_qs).inFile().spec(),
+                                        Row(u"request"_qs, u"file"_qs).spec(),
+                                        Row::fileOnly(u"mqtt_password"_qs, {}, {}).spec()};
         QTemporaryDir dir;
         const QString path = dir.filePath(u"relay.conf"_qs);
         QVERIFY(writeFile(path, file));
@@ -66,9 +76,9 @@ private slots:
         QString got;
         if (values) {
             QStringList given;
-            for (const Option &row : rows) {
-                for (const Given &value : values->all(row.name())) {
-                    given << row.name() + u'=' + value.text;
+            for (const OptionSpec &row : rows) {
+                for (const Given &value : values->all(row.name)) {
+                    given << row.name + u'=' + value.text;
                     QCOMPARE(value.where,
                              QStringLiteral("配置文件“%1”中的 %2=").arg(path, row.key()));
                 }

@@ -82,6 +82,9 @@ private slots:
             << QStringList{"--reload", "abc"} << none << u"2 --reload“abc”无效：应为 1 到"_qs;
         QTest::newRow("stray argument")
             << QStringList{"--udp", "h:5", "x"} << none << u"2 多余的参数：x"_qs;
+        QTest::newRow("no request file and no broker")
+            << QStringList{"--udp", "h:5", "--request", "none"} << none
+            << u"2 --request none 只能与 --mqtt 同用：否则没有请求可转发"_qs;
         QTest::newRow("request in no directory")
             << QStringList{"--udp", "h:5", "--request", "/no/such/api.txt"} << none
             << u"2 所在的目录不存在"_qs;

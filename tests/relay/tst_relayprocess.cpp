@@ -322,12 +322,10 @@ private slots:
         QVERIFY(runUntil([&] { return first->received.size() >= 20; }));
         QVERIFY(receives(line, Bytes::On, 20));
 
-        QVERIFY(writeFile(
-            config,
-            (keptLine + QStringLiteral("udp=127.0.0.1:%1\n").arg(added) + serial).toUtf8()));
+        QVERIFY(writeFile(config, (keptLine + serial + u"interval=4\n"_qs).toUtf8()));
         relay.signal(SIGHUP);
         QVERIFY(relay.waitForError(u"设置未重新读取，仍按原来的运行：配置文件“"_qs));
-        QVERIFY(relay.error().contains(u"中的 udp= 写了两次：第 1 行和第 2 行"_qs));
+        QVERIFY(relay.error().contains(u"中的 interval= 写了两次：第 3 行和第 4 行"_qs));
         qsizetype before = first->received.size();
         QVERIFY(runUntil([&] { return first->received.size() >= before + 20; }));
 
@@ -488,7 +486,7 @@ private slots:
                  qPrintable(reload[0]));
         QVERIFY(reload[1].contains(QStringLiteral("UDP 127.0.0.1:%1（").arg(added)));
         QCOMPARE(reload[2], u"READY=1"_qs);
-        reload = reloaded("udp=127.0.0.1:1\nudp=127.0.0.1:2\n", 1, u"没有接受新的设置");
+        reload = reloaded("udp=127.0.0.1:1\ninterval=1\ninterval=2\n", 1, u"没有接受新的设置");
         QCOMPARE(reload.size(), 2);
         QCOMPARE(reload[1], u"READY=1"_qs);
         QVERIFY(writeFile(config, settings(QStringLiteral("127.0.0.1:%1").arg(added))));
