@@ -59,6 +59,8 @@ for option in "$@"; do
         ;;
     --package)
         cpack --config "$top/build-windows/CPackConfig.cmake" -B "$top/build-windows/package"
+        makensis -V2 -DFOLDER="$top/build-windows/Morvane" -DOUTDIR="$top/build-windows/package" \
+            "$top/build-windows/service.nsi"
         ls "$top"/build-windows/package/Morvane-*.{exe,zip}
         ;;
     --run)

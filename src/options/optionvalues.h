@@ -3,6 +3,7 @@
 #include <QList>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 
 // One value given for an option: its text as typed, where it was typed ("--udp", "-u", or
 // "配置文件“/etc/morvane/relay.conf”中的 udp="), and the settings file it was read from, if any.
@@ -26,6 +27,7 @@ public:
     void add(const QString &name, const Given &given) { m_given[name].append(given); }
     void replace(const QString &name, const Given &given) { m_given[name] = {given}; }
     bool has(const QString &name) const { return m_given.contains(name); }
+    QStringList names() const { return m_given.keys(); }
     QList<Given> all(const QString &name) const { return m_given.value(name); }
 
     // These values, with every option that `over` gives taken from there instead.

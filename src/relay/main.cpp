@@ -2,13 +2,15 @@
 #include "relay.h"
 #include "relaylog.h"
 #include "relayoptions.h"
+#include "service.h"
 #include "supervisor.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFileInfo>
 
-int main(int argc, char *argv[])
+namespace {
+int relayMain(int argc, char *argv[])
 {
     // The relay waits on sockets and timers only: Qt's own event loop wakes for them with less
     // work than GLib's, a thirtieth of a millisecond off every request's way out.
@@ -17,7 +19,8 @@ int main(int argc, char *argv[])
     // api.txt beside the program, as for the server; installed, that is a link to where requests
     // are written, and the relay reads and watches that file itself.
     const QFileInfo beside(QCoreApplication::applicationDirPath() + QStringLiteral("/api.txt"));
-    const QString requestFile = beside.isSymLink() ? beside.symLinkTarget() : beside.filePath();
+    const QString requestFile =
+        Service::requestFile(beside.isSymLink() ? beside.symLinkTarget() : beside.filePath());
     const CommandLine commandLine = readCommandLine(app.arguments(), requestFile);
     if (commandLine.reloadOf) {
         const Result<void> reloaded = Supervisor::askToReload(commandLine.reloadOf);
@@ -25,13 +28,18 @@ int main(int argc, char *argv[])
             writeText(stderr, reloaded.error() + u'\n');
         return reloaded ? Ended : Failed;
     }
+    if (!commandLine.service.isEmpty()) {
+        const Result<QString> done = Service::act(commandLine.service, commandLine.settingsFile);
+        writeText(done ? stdout : stderr, (done ? *done : done.error()) + u'\n');
+        return done ? Ended : Failed;
+    }
     if (!commandLine.options) {
-        writeText(commandLine.exitCode == Ended ? stdout : stderr, commandLine.text + u'\n');
+        Service::print(commandLine.exitCode == Ended ? stdout : stderr, commandLine.text + u'\n');
         return commandLine.exitCode;
     }
 
     QuitOnSignals quitOnSignals(app);
-    RelayLog log(commandLine.options->quiet);
+    RelayLog log(commandLine.options->quiet, Service::logWriter());
     Relay relay(*commandLine.options, log);
     Supervisor supervisor;
     QObject::connect(&relay, &Relay::serving, &supervisor, [&] { supervisor.ready(); });
@@ -49,6 +57,7 @@ int main(int argc, char *argv[])
     };
     QObject::connect(&quitOnSignals, &QuitOnSignals::reloadAsked, &relay, reload);
     QObject::connect(&supervisor, &Supervisor::reloadAsked, &relay, reload);
+    QObject::connect(&supervisor, &Supervisor::stopAsked, &app, &QCoreApplication::quit);
     quitOnSignals.reloadOnHangUp();
     app.exec();
     supervisor.stopping();
@@ -59,4 +68,10 @@ int main(int argc, char *argv[])
     leaving.exec();
     log.event(QStringLiteral("已停止"));
     return Ended;
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    return Service::run(argc, argv, relayMain);
 }

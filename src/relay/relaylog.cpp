@@ -10,7 +10,9 @@ constexpr qsizetype LongestShown = 60;
 
 RelayLog::RelayLog(bool quiet, Writer writer)
     : m_quiet(quiet)
-    , m_writer(writer ? std::move(writer) : [](const QString &text) { writeText(stderr, text); })
+    , m_writer(writer ? std::move(writer) : [](const QString &line, bool) {
+        writeText(stderr, timeStamp() + QStringLiteral("  ") + line + u'\n');
+    })
 {
     m_clock.start();
 }
@@ -18,17 +20,12 @@ RelayLog::RelayLog(bool quiet, Writer writer)
 void RelayLog::event(const QString &line)
 {
     if (!m_quiet)
-        write(line);
+        m_writer(escaped(line), false);
 }
 
 void RelayLog::failure(const QString &line)
 {
-    write(line);
-}
-
-void RelayLog::write(const QString &line)
-{
-    m_writer(timeStamp() + QStringLiteral("  ") + escaped(line) + u'\n');
+    m_writer(escaped(line), true);
 }
 
 void Failures::failed(const QString &what, const QString &reason)

@@ -5,11 +5,13 @@
 #include <functional>
 
 // The relay's log: one line per event, each with the local time, on standard error (where
-// journald takes it as it is). Control characters in a line are written out, so that no text from
-// outside can forge a line. Quiet, it keeps only failures and their ends.
+// journald takes it as it is), or where a writer puts it. Control characters in a line are written
+// out, so that no text from outside can forge a line. Quiet, it keeps only failures and their ends.
 class RelayLog {
 public:
-    using Writer = std::function<void(const QString &text)>;
+    // Takes each line as it is to be read, without time or line end, and whether it tells of a
+    // failure.
+    using Writer = std::function<void(const QString &line, bool failure)>;
 
     explicit RelayLog(bool quiet, Writer writer = {});
 
@@ -21,8 +23,6 @@ public:
     qint64 now() const { return m_clock.elapsed(); }
 
 private:
-    void write(const QString &line);
-
     bool m_quiet;
     Writer m_writer;
     QElapsedTimer m_clock;

@@ -25,9 +25,9 @@ const char Notes[] =
 At least one output is required; with --mqtt, --request none reads no request file.
 
 SIGHUP 或 --reload（systemctl reload morvane-relay）让它重新读取配置文件，未改动的输出照常工作；
-在 Windows 上不需要：改了配置文件，重新启动它即可。
-SIGHUP or --reload reads the config file again, keeping what did not change; on Windows, restart
-it instead.
+Windows 服务用 morvane-relay --service reload。
+SIGHUP or --reload (on Windows: --service reload) reads the config file again, keeping what did not
+change.
 
 例如 Examples:
   morvane-relay --udp 127.0.0.1:8888
@@ -85,6 +85,13 @@ Result<QString> readableFile(const QString &text)
     return text;
 }
 
+Result<QString> serviceAction(const QString &text)
+{
+    if (text != u"install" && text != u"remove" && text != u"reload" && text != u"run")
+        return Failure(QStringLiteral("应为 install、remove、reload 或 run"));
+    return text;
+}
+
 Result<MqttSettings::Encoding> encoding(const QString &text)
 {
     if (text.compare(u"gbk", Qt::CaseInsensitive) == 0)
@@ -113,6 +120,26 @@ Result<RelayOptions> finished(RelayOptions options)
 CommandLine misused(const QString &why)
 {
     return {std::nullopt, misuse(why), Misused};
+}
+
+// --service and its settings file: nothing else typed means anything to it.
+CommandLine serviceCommand(const OptionValues &given)
+{
+    const Given service = given.all(u"service"_qs).first();
+    for (const QString &name : given.names()) {
+        const Given first = given.all(name).first();
+        if (name == u"service" || !first.where.startsWith(u'-'))
+            continue;
+        if (name != u"config" || service.text != u"install")
+            return misused(
+                QStringLiteral("%1 不能与 %2 同用").arg(first.option(), service.typed()));
+    }
+    CommandLine commandLine;
+    commandLine.service = service.text;
+    if (given.has(u"config"_qs))
+        commandLine.settingsFile =
+            QFileInfo(given.all(u"config"_qs).first().text).absoluteFilePath();
+    return commandLine;
 }
 } // namespace
 
@@ -256,6 +283,12 @@ OptionTable<RelayOptions> relayOptionTable(const QString &defaultRequestFile)
              .example(u"false"_qs)
              .to(&RelayOptions::quiet)
              .inFile(),
+         Row(u"service"_qs, u"操作"_qs, u"ACTION"_qs)
+             .help(u"Windows 服务 MorvaneRelay（需要管理员权限）：install 安装，可带 --config 文件；"
+                   u"remove 停止并移除；reload 让它重新读取设置；run 是服务管理器启动它时用的"_qs,
+                   u"the Windows service: install (with --config FILE), remove, reload; run is "
+                   u"how the Service Control Manager starts it"_qs)
+             .to(&RelayOptions::service, serviceAction),
          Row(u"reload"_qs, u"进程号"_qs, u"PID"_qs)
              .help(u"请这个进程号的 morvane-relay 重新读取设置，等它读完才结束；新设置未被接受时"
                    u"以状态 1 结束；systemctl reload 用它"_qs,
@@ -273,13 +306,16 @@ OptionTable<RelayOptions> relayOptionTable(const QString &defaultRequestFile)
 
 CommandLine readCommandLine(const QStringList &arguments, const QString &defaultRequestFile)
 {
-    const Result<Asked<RelayOptions>> asked = relayOptionTable(defaultRequestFile).read(arguments);
+    const OptionTable<RelayOptions> table = relayOptionTable(defaultRequestFile);
+    const Result<Asked<RelayOptions>> asked = table.read(arguments);
     if (!asked)
         return misused(asked.error());
     if (!asked->options)
         return {std::nullopt, asked->answer, Ended};
     if (asked->options->reloadOf)
         return {std::nullopt, {}, Ended, asked->options->reloadOf};
+    if (const QString &service = asked->options->service; !service.isEmpty() && service != u"run")
+        return serviceCommand(*table.rows().read(arguments));
     const Result<RelayOptions> options = finished(*asked->options);
     if (!options)
         return misused(options.error());

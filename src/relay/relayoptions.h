@@ -32,16 +32,22 @@ struct RelayOptions {
     QString passwordKeptIn;
     // The relay to ask to read its settings again (--reload), instead of running.
     qint64 reloadOf = 0;
+    // The Windows service to install, remove or ask to reload instead of running; "run" when the
+    // Service Control Manager started it.
+    QString service;
 };
 
-// The outcome of reading the command line: options to run with, or a text to print (the help,
-// the version, or one line naming what was wrong) and the exit status to end with, or the relay
-// to ask to read its settings again (--reload).
+// The outcome of reading the command line: options to run with, a service to install, remove or
+// reload, or a text to print (the help, the version, or one line naming what was wrong) and the
+// exit status to end with, or the relay to ask to read its settings again (--reload).
 struct CommandLine {
     std::optional<RelayOptions> options;
     QString text;
     ExitStatus exitCode = Ended;
     qint64 reloadOf = 0;
+    // --service: install, remove or reload; with install, the absolute path of --config, if given.
+    QString service;
+    QString settingsFile;
 };
 
 template <typename T> class OptionTable;

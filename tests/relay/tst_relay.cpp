@@ -5,6 +5,7 @@
 #include "support.h"
 #include "udplistener.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -17,7 +18,7 @@ namespace {
 struct RelayUnderTest {
     explicit RelayUnderTest(const QStringList &arguments)
         : commandLine(readCommandLine(QStringList{u"morvane-relay"_qs} + arguments, {}))
-        , log(false, [this](const QString &text) { lines << text.sliced(25).chopped(1); })
+        , log(false, [this](const QString &line, bool) { lines << line; })
     {
         if (commandLine.options)
             relay.emplace(*commandLine.options, log);
@@ -162,6 +163,23 @@ private slots:
             << QByteArray("; the outputs\n# two\nudp = a:1, b:2\n#quiet=no\n  # an old one\n"
                           "interval=5\nserial=/dev/x\nmqtt=mqtt://h\n")
             << u"0 udp a:1 b:2; serial /dev/x at 9600; every 7 ms; quiet; in GBK"_qs;
+
+        // The Windows service's commands take nothing but install's settings file.
+        QTest::newRow("service install")
+            << QStringList{"--service", "install"} << none << u"0 service install "_qs;
+        QTest::newRow("service install, its settings")
+            << QStringList{"--service", "install"} << QByteArray("udp=h:5\n")
+            << u"0 service install relay.conf"_qs;
+        QTest::newRow("service run") << QStringList{"--service", "run", "--udp", "h:5"} << none
+                                     << u"0 udp h:5; serial  at 9600; every 1 ms"_qs;
+        QTest::newRow("service unknown") << QStringList{"--service", "start"} << none
+                                         << u"2 --service“start”无效：应为 install、remove"_qs;
+        QTest::newRow("service with an output")
+            << QStringList{"--service", "remove", "--udp", "h:5"} << none
+            << u"2 --udp 不能与 --service remove 同用"_qs;
+        QTest::newRow("service reload, settings")
+            << QStringList{"--service", "reload"} << QByteArray("udp=h:5\n")
+            << u"2 --config 不能与 --service reload 同用"_qs;
     }
     void commandLine()
     {
@@ -176,8 +194,12 @@ private slots:
             arguments << u"--config"_qs << dir.filePath(u"relay.conf"_qs);
         }
         const CommandLine line = readCommandLine(QStringList{u"morvane-relay"_qs} + arguments, {});
+        const QString service =
+            u"service "_qs + line.service + u' ' + QFileInfo(line.settingsFile).fileName();
         const QString got = QString::number(line.exitCode) + u' ' +
-                            (line.options ? summary(*line.options) : line.text);
+                            (line.options             ? summary(*line.options)
+                             : line.service.isEmpty() ? line.text
+                                                      : service);
         QVERIFY2(got.startsWith(outcome) || (outcome.startsWith(u'2') && got.startsWith(u'2') &&
                                              got.contains(outcome.sliced(2))),
                  qPrintable(got));

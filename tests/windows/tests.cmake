@@ -1,4 +1,4 @@
-# Tests of the Windows build only: the serial line on COM1, and the installer.
+# Tests of the Windows build only: the serial line on COM1, the installers, and the service.
 set(MORVANE_TEST_LIBS modes facilities request)
 morvane_tests(windows)
 target_compile_definitions(tst_comport PRIVATE RELAY_EXECUTABLE="$<TARGET_FILE:morvane-relay>")
@@ -17,4 +17,6 @@ if(MORVANE_WINE_ENV)
     add_test(NAME installer
         COMMAND ${CMAKE_CURRENT_LIST_DIR}/check-installer.sh ${PROJECT_BINARY_DIR})
     set_tests_properties(installer PROPERTIES TIMEOUT 300)
+    add_test(NAME service COMMAND ${CMAKE_CURRENT_LIST_DIR}/check-service.sh ${PROJECT_BINARY_DIR})
+    set_tests_properties(service PROPERTIES TIMEOUT 300)
 endif()
