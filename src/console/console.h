@@ -36,8 +36,9 @@ public:
     explicit QuitOnSignals(QCoreApplication &app);
     ~QuitOnSignals() override;
 
-    // From now on SIGHUP emits reloadAsked() instead of ending the program. Windows has no such
-    // signal: there nothing happens.
+    // From now on SIGHUP emits reloadAsked() instead of ending the program: at once, and at most
+    // once more a quarter second later for all that come meanwhile. Windows has no such signal:
+    // there nothing happens.
     void reloadOnHangUp();
 
 signals:

@@ -2,9 +2,11 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 
+#include <cerrno>
 #include <csignal>
-#include <sys/socket.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 void writeText(std::FILE *stream, const QString &text)
@@ -20,12 +22,25 @@ void writeText(std::FILE *stream, const QString &text)
 }
 
 namespace {
-int signalPair[2] = {-1, -1};
+// Between a reload and the next at least this long: a burst of hang-ups is a few reloads, not one
+// each.
+constexpr int ReloadPauseMs = 250;
 
+volatile std::sig_atomic_t quitSignalled = 0;
+volatile std::sig_atomic_t reloadSignalled = 0;
+int wakePipe[2] = {-1, -1};
+
+// Async-signal-safe and never blocking: a full pipe means a wake is pending already.
 void onSignal(int number)
 {
-    const char signalled = char(number);
-    [[maybe_unused]] const auto written = ::write(signalPair[1], &signalled, 1);
+    const int savedErrno = errno;
+    if (number == SIGHUP)
+        reloadSignalled = 1;
+    else
+        quitSignalled = 1;
+    const char wake = 0;
+    [[maybe_unused]] const auto written = ::write(wakePipe[1], &wake, 1);
+    errno = savedErrno;
 }
 
 void handle(int number)
@@ -38,20 +53,30 @@ void handle(int number)
 }
 } // namespace
 
-// The handler only writes the signal's number; the event loop reads it and acts.
+// The handler only raises a flag and wakes the event loop, which drains the wakes and acts once.
 QuitOnSignals::QuitOnSignals(QCoreApplication &app)
 {
     ::signal(SIGPIPE, SIG_IGN);
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPair) != 0)
+    if (::pipe2(wakePipe, O_NONBLOCK | O_CLOEXEC) != 0)
         return;
-    auto *notifier = new QSocketNotifier(signalPair[0], QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, [this, &app] {
-        char number = 0;
-        if (::read(signalPair[0], &number, 1) == 1 && number == SIGHUP)
-            emit reloadAsked();
-        else
+    auto *notifier = new QSocketNotifier(wakePipe[0], QSocketNotifier::Read, this);
+    auto *pause = new QTimer(this);
+    pause->setSingleShot(true);
+    pause->setInterval(ReloadPauseMs);
+    const auto act = [this, &app, pause] {
+        char drained[256];
+        while (::read(wakePipe[0], drained, sizeof drained) > 0) {
+        }
+        if (quitSignalled) {
             app.quit();
-    });
+        } else if (reloadSignalled && !pause->isActive()) {
+            reloadSignalled = 0;
+            pause->start();
+            emit reloadAsked();
+        }
+    };
+    connect(notifier, &QSocketNotifier::activated, this, act);
+    connect(pause, &QTimer::timeout, this, act);
     handle(SIGINT);
     handle(SIGTERM);
 }
@@ -60,6 +85,6 @@ QuitOnSignals::~QuitOnSignals() = default;
 
 void QuitOnSignals::reloadOnHangUp()
 {
-    if (signalPair[0] >= 0)
+    if (wakePipe[0] >= 0)
         handle(SIGHUP);
 }

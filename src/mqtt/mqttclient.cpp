@@ -72,6 +72,7 @@ Result<void> MqttClient::open(const QHostAddress &address)
 Result<void> MqttClient::newClient()
 {
     m_accepted = false;
+    m_closedFor = 0;
     m_client = mosquitto_new(m_clientId.constData(), true, this);
     if (!m_client)
         return Failure(reason(MOSQ_ERR_NOMEM, 0));
@@ -99,6 +100,10 @@ Result<void> MqttClient::newClient()
         self->m_accepted = code == 0;
         emit self->answered(code);
     });
+    mosquitto_disconnect_v5_callback_set(
+        m_client, [](mosquitto *, void *client, int code, const mosquitto_property *) {
+            static_cast<MqttClient *>(client)->m_closedFor = code;
+        });
     mosquitto_publish_callback_set(m_client, [](mosquitto *, void *client, int mid) {
         emit static_cast<MqttClient *>(client)->acknowledged(mid);
     });

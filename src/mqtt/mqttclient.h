@@ -45,6 +45,8 @@ public:
     void subscribe(const QString &topic);
     // Has what was published, other than from the slots below, go out.
     void sendPublished();
+    // The reason the broker gave for closing the last connection (MQTT 5), or 0.
+    int closedFor() const { return m_closedFor; }
 
 signals:
     // From inside the library: what the slots publish goes out once it returns.
@@ -74,6 +76,7 @@ private:
     std::unique_ptr<MqttTls> m_tls;
     mosquitto *m_client = nullptr;
     bool m_accepted = false;
+    int m_closedFor = 0;
     bool m_legacy = false;     // the broker speaks MQTT 3.1.1 only
     bool m_speakAgain = false; // ...which it has just said
     QHostAddress m_address;

@@ -7,6 +7,10 @@
 
 namespace {
 constexpr int LongestDelaySeconds = 30;
+// After the session was taken over: long enough that two relays of one client id take turns
+// rarely, not every second.
+constexpr int TakenOverDelaySeconds = 30;
+constexpr int LongestTakenOverDelaySeconds = 300;
 constexpr int StopPatienceMs = 500;
 const QByteArray Online = QByteArrayLiteral("online");
 const QByteArray Offline = QByteArrayLiteral("offline");
@@ -34,12 +38,23 @@ QString refusal(int code)
     }
     return QStringLiteral("代码 %1").arg(code);
 }
+
+QString takenOver(const QString &clientId, const QString &where, int seconds)
+{
+    return QStringLiteral(
+               "另一个客户端以相同的客户端标识 %1 连接了 MQTT 服务器 %2，把本机挤了下来："
+               "两个 morvane-relay 不能用同一个标识（请用 --instance 或 "
+               "--mqtt-client-id 区分），%3 秒后再连")
+        .arg(clientId, where)
+        .arg(seconds);
+}
 } // namespace
 
 MqttConnection::MqttConnection(const MqttSettings &settings, MqttClient &client, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
     , m_status(settings.topic(QStringLiteral("status")))
+    , m_clientId(settings.clientId())
     , m_client(client)
 {
     m_client.setWill(m_status, Offline);
@@ -51,6 +66,11 @@ MqttConnection::MqttConnection(const MqttSettings &settings, MqttClient &client,
     connect(&m_retry, &QTimer::timeout, this, &MqttConnection::start);
     m_stopGuard.setSingleShot(true);
     connect(&m_stopGuard, &QTimer::timeout, this, &MqttConnection::finishStop);
+    // A connection the broker ends soon after it was made (another client with the same id took
+    // it over, say) is tried again more and more slowly too: only one that lasted starts afresh.
+    m_settled.setSingleShot(true);
+    m_settled.setInterval(LongestDelaySeconds * 1000);
+    connect(&m_settled, &QTimer::timeout, this, [this] { m_delay = 1; });
 }
 
 void MqttConnection::start()
@@ -94,13 +114,13 @@ void MqttConnection::answered(int code)
         return;
     }
     m_state = State::Connected;
-    m_delay = 1;
+    m_settled.start();
     m_lastLine.clear();
     m_client.publishFact(m_status, Online);
     emit connected();
-    const QString line = QStringLiteral("已%1连接 MQTT 服务器 %2（主题前缀 %3）")
+    const QString line = QStringLiteral("已%1连接 MQTT 服务器 %2（主题前缀 %3，客户端标识 %4）")
                              .arg(m_settings.tls ? QStringLiteral("通过 TLS ") : QString(), where(),
-                                  m_settings.prefix);
+                                  m_settings.prefix, QString::fromLatin1(m_clientId));
     later([this, line] { emit event(line, false); });
 }
 
@@ -112,8 +132,11 @@ void MqttConnection::acknowledged(int mid)
 
 void MqttConnection::ended(const QString &reason)
 {
+    m_settled.stop();
     if (m_state == State::Stopping)
         finishStop();
+    else if (m_state == State::Connected && m_client.closedFor() == MQTT_RC_SESSION_TAKEN_OVER)
+        backOff();
     else if (m_state == State::Connected)
         retryLater(
             QStringLiteral("与 MQTT 服务器 %1 的连接已断开：%2，正在重连").arg(where(), reason));
@@ -124,6 +147,18 @@ void MqttConnection::ended(const QString &reason)
         connectNext();
     else
         attemptFailed(reason);
+}
+
+// Told every time: each is a turn the other client had.
+void MqttConnection::backOff()
+{
+    m_takenOverDelay =
+        std::clamp(m_takenOverDelay * 2, TakenOverDelaySeconds, LongestTakenOverDelaySeconds);
+    const QString line = takenOver(QString::fromLatin1(m_clientId), where(), m_takenOverDelay);
+    later([this, line] { emit event(line, true); });
+    m_lastLine.clear();
+    m_state = State::Waiting;
+    m_retry.start(m_takenOverDelay * 1000);
 }
 
 void MqttConnection::attemptFailed(const QString &reason)

@@ -15,10 +15,12 @@ constexpr qsizetype LongestShownUrl = 100;
 // Host names repeat (every Raspberry Pi is raspberrypi); the machine's id does not.
 QByteArray MqttSettings::clientId() const
 {
+    if (!givenClientId.isEmpty())
+        return givenClientId;
     QByteArray machine = QSysInfo::machineUniqueId();
     if (machine.isEmpty())
         machine = QSysInfo::machineHostName().toUtf8();
-    const QByteArray seed = machine + '\n' + prefix.toUtf8() + '\n' + identity.toUtf8();
+    const QByteArray seed = machine + '\n' + prefix.toUtf8() + '\n' + instance.toUtf8();
     return "morvane" + QCryptographicHash::hash(seed, QCryptographicHash::Sha256).toHex().left(16);
 }
 

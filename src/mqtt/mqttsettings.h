@@ -20,8 +20,11 @@ struct MqttSettings {
     // Where a hub looks for devices to discover ("homeassistant"); empty: the relay is not
     // announced, and an announcement made before is withdrawn.
     QString discoveryPrefix;
-    // What tells this relay from another on the same machine: where it reads and sends.
-    QString identity;
+    // What tells this relay from another of the same machine and prefix (--instance); empty for
+    // one alone.
+    QString instance;
+    // The client id the user gave, used as it is: a relay moved to another machine keeps its id.
+    QByteArray givenClientId;
 
     // mqtt://[USER@]HOST[:PORT][/PREFIX] or mqtts:// (port 8883); why not (naming what was typed)
     // for anything else, including mqtts:// where the build has no TLS.
@@ -33,9 +36,11 @@ struct MqttSettings {
     // Whether this build speaks TLS (OpenSSL on Linux; the Windows build has none).
     static bool hasTls();
 
-    // Stable, so that a relay started again after a crash takes over its old connection at once
-    // (whose will would otherwise mark it offline once the broker gives up on it); one for each
-    // machine, prefix and identity; 23 letters and digits, which every broker must accept.
+    // The one given, or one made from the machine, the prefix and the instance (never from the
+    // outputs, so that the hub keeps its device when they change): stable, so that a relay started
+    // again after a crash takes over its old connection at once (whose will would otherwise mark it
+    // offline once the broker gives up on it); 23 letters and digits, which every broker must
+    // accept.
     QByteArray clientId() const;
 
     // PREFIX/LEAF

@@ -1,9 +1,12 @@
 #include "mqtttls.h"
 
+#include "regularfile.h"
+
 #include <QFile>
 #include <QHostAddress>
 #include <QUrl>
 #include <mosquitto.h>
+#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <string>
@@ -29,6 +32,27 @@ int verify(int ok, X509_STORE_CTX *store)
     if (!ok)
         MqttTlsState::of(ssl)->verifyError = X509_STORE_CTX_get_error(store);
     return ok;
+}
+
+// The certificates of `caFile`, read here and not by OpenSSL, which would open a FIFO under the
+// name and wait on it.
+bool trust(SSL_CTX *context, const QString &caFile)
+{
+    QFile file;
+    if (!openRegularFile(file, caFile))
+        return false;
+    const QByteArray pem = file.readAll();
+    BIO *bio = BIO_new_mem_buf(pem.constData(), int(pem.size()));
+    STACK_OF(X509_INFO) *infos = PEM_X509_INFO_read_bio(bio, nullptr, nullptr, nullptr);
+    BIO_free(bio);
+    X509_STORE *store = SSL_CTX_get_cert_store(context);
+    int trusted = 0;
+    for (int i = 0; infos && i < sk_X509_INFO_num(infos); ++i) {
+        const X509_INFO *info = sk_X509_INFO_value(infos, i);
+        trusted += info->x509 && X509_STORE_add_cert(store, info->x509) == 1;
+    }
+    sk_X509_INFO_pop_free(infos, X509_INFO_free);
+    return trusted > 0;
 }
 
 void handshakeStarts(const SSL *ssl, int where, int)
@@ -58,10 +82,8 @@ Result<void> MqttTls::prepare(mosquitto *client, const QString &host, const QStr
     if (!context)
         return Failure(QStringLiteral("无法初始化 TLS"));
     SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
-    const bool trusted = caFile.isEmpty()
-                             ? SSL_CTX_set_default_verify_paths(context) == 1
-                             : SSL_CTX_load_verify_locations(
-                                   context, QFile::encodeName(caFile).constData(), nullptr) == 1;
+    const bool trusted =
+        caFile.isEmpty() ? SSL_CTX_set_default_verify_paths(context) == 1 : trust(context, caFile);
     if (!trusted) {
         SSL_CTX_free(context);
         return Failure(QStringLiteral("无法读取 CA 证书文件 %1").arg(caFile));

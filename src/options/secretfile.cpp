@@ -1,7 +1,8 @@
 #include "secretfile.h"
 
+#include "regularfile.h"
+
 #include <QFile>
-#include <QFileInfo>
 #include <QStringDecoder>
 
 namespace {
@@ -10,9 +11,9 @@ constexpr qint64 MaxBytes = 4096;
 
 Result<QString> firstLine(const QString &path)
 {
-    QFile file(path);
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
-        return Failure(QStringLiteral("文件不存在或无法读取"));
+    QFile file;
+    if (const Result<void> opened = openRegularFile(file, path); !opened)
+        return Failure(QStringLiteral("文件") + opened.error());
     QByteArray line = file.read(MaxBytes);
     const qsizetype end = line.indexOf('\n');
     if (end < 0 && !file.atEnd())

@@ -1,7 +1,8 @@
 #include "settingsfile.h"
 
+#include "regularfile.h"
+
 #include <QFile>
-#include <QFileInfo>
 #include <QHash>
 #include <QStringDecoder>
 #include <QStringList>
@@ -101,9 +102,9 @@ Result<QString> asWritten(const QString &path, const Entry &entry)
 
 Result<Reading> parsed(const QString &path)
 {
-    QFile file(path);
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
-        return Failure(QStringLiteral("配置文件“%1”不存在或无法读取").arg(path));
+    QFile file;
+    if (const Result<void> opened = openRegularFile(file, path); !opened)
+        return Failure(QStringLiteral("配置文件“%1”%2").arg(path, opened.error()));
     if (file.size() > MaxBytes)
         return Failure(QStringLiteral("配置文件“%1”太大，不像是配置文件").arg(path));
     Reading reading;

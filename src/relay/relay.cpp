@@ -39,14 +39,16 @@ Relay::~Relay() = default;
 
 bool Relay::start()
 {
+    if (const Result<void> held = holdClientId(m_options.mqtt); !held) {
+        m_log.failure(held.error());
+        return false;
+    }
     if (const Result<void> outputs = m_outputs.reload({}, m_options); !outputs) {
         m_log.failure(outputs.error());
         return false;
     }
     m_log.event(QStringLiteral("已启动：%1；输出 %2").arg(requestsLine(), outputsLine(m_options)));
-    if (!m_options.passwordKeptIn.isEmpty() && isReadableByOthers(m_options.passwordKeptIn))
-        m_log.failure(QStringLiteral("MQTT 密码所在的文件 %1 其他用户也能读取（chmod o-r %1）")
-                          .arg(m_options.passwordKeptIn));
+    warnOfReadablePassword(m_options);
     if (m_mqtt && !MqttSettings::hasTls())
         m_log.event(QStringLiteral("本版本不支持 TLS：MQTT 只能以 mqtt:// 连接，不加密"));
     if (m_mqtt) {
@@ -213,10 +215,14 @@ void Relay::publishDiagnostics(const RelayFacts &facts, bool health)
 // The request file's poller is made before the outputs: its watch takes a file descriptor too.
 Result<void> Relay::reload(const RelayOptions &options)
 {
+    if (const Result<void> held = holdClientId(options.mqtt); !held)
+        return held;
     const bool otherFile = options.requestFile != m_options.requestFile;
     std::unique_ptr<Poller> poller = otherFile ? pollerFor(options.requestFile) : nullptr;
-    if (const Result<void> outputs = m_outputs.reload(m_options, options); !outputs)
+    if (const Result<void> outputs = m_outputs.reload(m_options, options); !outputs) {
+        Q_UNUSED(holdClientId(m_options.mqtt)); // the old id again, as the old settings go on
         return outputs;
+    }
     const QStringList changed = changes(m_options, options);
     m_log.setQuiet(options.quiet);
     m_log.event(QStringLiteral("已重新读取设置：%1")
@@ -238,7 +244,34 @@ Result<void> Relay::reload(const RelayOptions &options)
         m_timer->start();
     m_options = options;
     followOutputs();
+    warnOfReadablePassword(options);
     return {};
+}
+
+// A second relay of this machine with the same client id would knock this one off the broker, and
+// this one it, over and over.
+Result<void> Relay::holdClientId(const std::optional<MqttSettings> &settings)
+{
+    if (!settings) {
+        m_clientIdLock.release();
+        return {};
+    }
+    const QByteArray id = settings->clientId();
+    if (m_clientIdLock.take(id))
+        return {};
+    return Failure(
+        QStringLiteral("本机上另一个 morvane-relay 已在用 MQTT 客户端标识 %1（主题前缀 %2），"
+                       "两个会在服务器上互相挤掉：请用 --instance 名字（配置文件中 "
+                       "instance=）给每一个不同的实例名")
+            .arg(QString::fromLatin1(id), settings->prefix));
+}
+
+// Told at the start and at every reload, as the file may have been made readable meanwhile.
+void Relay::warnOfReadablePassword(const RelayOptions &options)
+{
+    if (!options.passwordKeptIn.isEmpty() && isReadableByOthers(options.passwordKeptIn))
+        m_log.failure(QStringLiteral("MQTT 密码所在的文件 %1 其他用户也能读取（chmod o-r %1）")
+                          .arg(options.passwordKeptIn));
 }
 
 // A link that goes first says goodbye to its broker; the new one, which may have the same client

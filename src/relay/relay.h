@@ -1,5 +1,6 @@
 #pragma once
 
+#include "clientidlock.h"
 #include "diagnostics.h"
 #include "outputs.h"
 #include "pollcycle.h"
@@ -62,9 +63,12 @@ private:
     void tellStatus();
     void replaceBroker(const std::optional<MqttSettings> &settings);
     std::unique_ptr<Poller> pollerFor(const QString &requestFile);
+    Result<void> holdClientId(const std::optional<MqttSettings> &settings);
+    void warnOfReadablePassword(const RelayOptions &options);
 
     RelayOptions m_options;
     RelayLog &m_log;
+    ClientIdLock m_clientIdLock;
     Outputs m_outputs;
     Diagnostics m_diagnostics;
     PollTimer *m_timer;

@@ -66,6 +66,8 @@ QStringList brokerDetails(const MqttSettings &one, const MqttSettings &other)
         details << QStringLiteral("保活时间");
     if (one.discoveryPrefix != other.discoveryPrefix)
         details << QStringLiteral("发现前缀");
+    if (one.clientId() != other.clientId())
+        details << QStringLiteral("客户端标识");
     return details;
 }
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "mqttlink.h"
 #include "optiontable.h"
+#include "regularfile.h"
 #include "secretfile.h"
 #include "serialtransport.h"
 #include "udptransport.h"
@@ -80,8 +81,9 @@ Result<QStringList> serialDevices(const QString &text)
 
 Result<QString> readableFile(const QString &text)
 {
-    if (!QFileInfo(text).isReadable())
-        return Failure(QStringLiteral("文件不存在或无法读取"));
+    QFile file;
+    if (const Result<void> opened = openRegularFile(file, text); !opened)
+        return Failure(QStringLiteral("文件") + opened.error());
     return text;
 }
 
@@ -90,6 +92,22 @@ Result<QString> serviceAction(const QString &text)
     if (text != u"install" && text != u"remove" && text != u"reload" && text != u"run")
         return Failure(QStringLiteral("应为 install、remove、reload 或 run"));
     return text;
+}
+
+Result<QString> instanceName(const QString &text)
+{
+    static const QRegularExpression name(QStringLiteral("^[A-Za-z0-9_-]{1,32}$"));
+    if (!name.match(text).hasMatch())
+        return Failure(QStringLiteral("应为 1 到 32 个字母、数字、- 或 _"));
+    return text;
+}
+
+Result<QByteArray> clientId(const QString &text)
+{
+    static const QRegularExpression id(QStringLiteral("^[A-Za-z0-9]{1,23}$"));
+    if (!id.match(text).hasMatch())
+        return Failure(QStringLiteral("应为 1 到 23 个字母或数字"));
+    return text.toLatin1();
 }
 
 Result<MqttSettings::Encoding> encoding(const QString &text)
@@ -102,15 +120,9 @@ Result<MqttSettings::Encoding> encoding(const QString &text)
     return Failure(QStringLiteral("应为 utf8 或 gbk"));
 }
 
-// What only the options together say: at least one output, and the broker's identity.
+// What only the options together say: at least one output.
 Result<RelayOptions> finished(RelayOptions options)
 {
-    if (options.mqtt) {
-        QStringList identity{options.requestFile, options.serialDevices.join(u' ')};
-        for (const UdpDestination &udp : std::as_const(options.udp))
-            identity << QStringLiteral("%1:%2").arg(udp.host).arg(udp.port);
-        options.mqtt->identity = identity.join(u'\n');
-    }
     if (options.udp.isEmpty() && options.serialDevices.isEmpty() && !options.mqtt)
         return Failure(QStringLiteral(
             "没有输出：请用 --udp 主机:端口、--serial 设备 或 --mqtt 地址 给出至少一个"));
@@ -252,6 +264,30 @@ OptionTable<RelayOptions> relayOptionTable(const QString &defaultRequestFile)
              .within(5, 600, u"秒数"_qs)
              .byDefault(u"5"_qs)
              .to([](RelayOptions &options, int seconds) { options.mqtt->keepAlive = seconds; })
+             .inFile()
+             .needs(u"mqtt"_qs),
+         Row(u"instance"_qs, u"名字"_qs, u"NAME"_qs)
+             .help(
+                 u"实例名，1 到 32 个字母、数字、- 或 _：与本机和主题前缀一起生成 MQTT 客户端"
+                 u"标识，同一台机器上同一主题前缀的几个实例须各给一个"_qs,
+                 u"this instance's name: with the machine and the prefix it makes the MQTT client "
+                 u"id, so several relays of one machine and prefix each need one"_qs)
+             .example(u"kitchen"_qs)
+             .to(
+                 [](RelayOptions &options, QString name) {
+                     if (options.mqtt)
+                         options.mqtt->instance = name;
+                 },
+                 instanceName)
+             .inFile(),
+         Row(u"mqtt-client-id"_qs, u"标识"_qs, u"ID"_qs)
+             .help(u"MQTT 客户端标识，1 到 23 个字母或数字，代替由本机、主题前缀和实例名生成的；"
+                   u"把中继搬到另一台机器时给出原来的（见“已连接”那一行），家居中枢便认得它"_qs,
+                   u"the MQTT client id instead of the one made from the machine, prefix and "
+                   u"instance; to move the relay to another machine, give the old one"_qs)
+             .example(u"morvane1a2b3c4d5e6f7a8b"_qs)
+             .to([](RelayOptions &options, QByteArray id) { options.mqtt->givenClientId = id; },
+                 clientId)
              .inFile()
              .needs(u"mqtt"_qs),
          // Where not every user of the machine can read them.

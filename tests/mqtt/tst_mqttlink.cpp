@@ -57,6 +57,11 @@ QByteArray topicOf(const MqttSettings &settings, const QString &leaf)
     return (settings.prefix + u'/' + leaf).toUtf8();
 }
 
+QString idOf(const MqttSettings &settings)
+{
+    return QString::fromLatin1(settings.clientId());
+}
+
 // What a relay with the outputs of `keys` tells of itself.
 RelayFacts factsWith(const QStringList &keys)
 {
@@ -86,6 +91,7 @@ private slots:
     void passesRequestsOnAsSent();
     void retainedRequestIsToldNotCarriedOut();
     void twoRelaysOnOnePrefixBothStay();
+    void takenOverBacksOff();
     void oldBrokerHungIsNoticed();
     void oversizedRequestNeverArrives();
     void announcedAsTheHubReadsIt();
@@ -170,8 +176,8 @@ void tst_MqttLink::onlineRetainedThenOfflineOnCleanStop()
 
     Watched watched(settings);
     QVERIFY(watched.connected());
-    QVERIFY(watched.logged(QStringLiteral("已连接 MQTT 服务器 %1（主题前缀 %2）")
-                               .arg(where(m_broker.port), settings.prefix)));
+    QVERIFY(watched.logged(QStringLiteral("已连接 MQTT 服务器 %1（主题前缀 %2，客户端标识 %3）")
+                               .arg(where(m_broker.port), settings.prefix, idOf(settings))));
     const QList<Message> online = retainedAt(m_broker.port, status);
     QCOMPARE(online.size(), 1);
     QCOMPARE(online[0].payload, QByteArray("online"));
@@ -326,13 +332,13 @@ void tst_MqttLink::retainedRequestIsToldNotCarriedOut()
     QCOMPARE(watched.events.count(told), 1);
 }
 
-// Two relays of one machine on one prefix, reading different files: neither knocks the other off
+// Two relays of one machine on one prefix, of different instances: neither knocks the other off
 // the broker, and each says the other is there, naming its host.
 void tst_MqttLink::twoRelaysOnOnePrefixBothStay()
 {
     MqttSettings first = plain(m_broker.port), second = first;
-    first.identity = QStringLiteral("/srv/a/api.txt");
-    second.identity = QStringLiteral("/srv/b/api.txt");
+    first.instance = QStringLiteral("a");
+    second.instance = QStringLiteral("b");
     Watched one(first), other(second);
     QVERIFY(one.connected() && other.connected());
     const QString told = QStringLiteral("另一个 morvane-relay（主机 %1，客户端标识 ")
@@ -346,6 +352,18 @@ void tst_MqttLink::twoRelaysOnOnePrefixBothStay()
         QCOMPARE(watched->events.filter(told).size(), 1);
     }
     QVERIFY(first.clientId() != second.clientId());
+}
+
+// Two links of one client id, as two relays started from one copied settings file on machines that
+// share an id: each takes the session over from the other, more and more slowly, not every second.
+void tst_MqttLink::takenOverBacksOff()
+{
+    const MqttSettings settings = plain(m_broker.port);
+    Watched one(settings), other(settings);
+    QTest::qWait(8000);
+    const qsizetype connections =
+        one.events.filter(u"已连接"_qs).size() + other.events.filter(u"已连接"_qs).size();
+    QVERIFY2(connections <= 8, qPrintable(one.log() + '\n' + other.log()));
 }
 
 // A broker that lets the relay in, then hangs: still taking connections, answering nothing. The
@@ -623,8 +641,8 @@ void tst_MqttLink::brokerDownAtStartGetsTheLatestCommand()
     restart.dismiss();
     QVERIFY(m_broker.run(QStringLiteral("start")));
     QVERIFY(watched.connected());
-    QVERIFY(watched.logged(QStringLiteral("已连接 MQTT 服务器 %1（主题前缀 %2）")
-                               .arg(where(m_broker.port), settings.prefix)));
+    QVERIFY(watched.logged(QStringLiteral("已连接 MQTT 服务器 %1（主题前缀 %2，客户端标识 %3）")
+                               .arg(where(m_broker.port), settings.prefix, idOf(settings))));
     QCOMPARE(watched.events.size(), 2);
 
     Far far(m_broker.port, {}, farId);
@@ -646,8 +664,8 @@ void tst_MqttLink::reconnectsAfterLosingTheBroker()
     if (!Broker::canRestart())
         QSKIP("the broker cannot be restarted from here");
     const MqttSettings settings = plain(m_broker.port);
-    const QString connected = QStringLiteral("已连接 MQTT 服务器 %1（主题前缀 %2）")
-                                  .arg(where(m_broker.port), settings.prefix);
+    const QString connected = QStringLiteral("已连接 MQTT 服务器 %1（主题前缀 %2，客户端标识 %3）")
+                                  .arg(where(m_broker.port), settings.prefix, idOf(settings));
     const QString lost =
         QStringLiteral("与 MQTT 服务器 %1 的连接已断开：服务器关闭了连接，正在重连")
             .arg(where(m_broker.port));
@@ -725,8 +743,9 @@ void tst_MqttLink::tls()
     const QString where = QStringLiteral("%1:%2").arg(host).arg(settings.port);
 
     if (reason.isEmpty()) {
-        QVERIFY(watched.logged(QStringLiteral("已通过 TLS 连接 MQTT 服务器 %1（主题前缀 %2）")
-                                   .arg(where, settings.prefix)));
+        QVERIFY(watched.logged(
+            QStringLiteral("已通过 TLS 连接 MQTT 服务器 %1（主题前缀 %2，客户端标识 %3）")
+                .arg(where, settings.prefix, idOf(settings))));
         watched.link.publishCommand(QStringLiteral("空调=启动"), true);
         QVERIFY(runUntil([&] { return far.messages.size() == 1; }, 5000));
         QCOMPARE(far.messages[0].payload, QByteArray("空调=启动"));

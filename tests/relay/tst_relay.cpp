@@ -17,13 +17,15 @@ namespace {
 // The relay as its command line makes it, in this process, its log kept for the test.
 struct RelayUnderTest {
     explicit RelayUnderTest(const QStringList &arguments)
-        : commandLine(readCommandLine(QStringList{u"morvane-relay"_qs} + arguments, {}))
+        : arguments(QStringList{u"morvane-relay"_qs} + arguments)
+        , commandLine(readCommandLine(this->arguments, {}))
         , log(false, [this](const QString &line, bool) { lines << line; })
     {
         if (commandLine.options)
             relay.emplace(*commandLine.options, log);
     }
 
+    QStringList arguments;
     CommandLine commandLine;
     QStringList lines;
     RelayLog log;
@@ -135,6 +137,17 @@ private slots:
             << QStringList{"--udp", "h:5", "--mqtt-keepalive", "9"} << none
             << u"2 --mqtt-keepalive 只能与 --mqtt 同用"_qs;
 
+        QTest::newRow("instance with a space") << QStringList{"--udp", "h:5", "--instance", "a b"}
+                                               << none << u"2 --instance“a b”无效"_qs;
+        QTest::newRow("instance of 33 letters")
+            << QStringList{"--udp", "h:5", "--instance", QString(33, u'a')} << none
+            << u"2 1 到 32 个字母、数字、- 或 _"_qs;
+        QTest::newRow("client id of 24 letters")
+            << QStringList{"--mqtt", "mqtt://h", "--mqtt-client-id", QString(24, u'a')} << none
+            << u"2 1 到 23 个字母或数字"_qs;
+        QTest::newRow("client id with a dash")
+            << QStringList{} << QByteArray("mqtt=mqtt://h\nmqtt_client_id=a-b\n")
+            << u"2 mqtt_client_id=“a-b”无效"_qs;
         const QStringList broker = {"--mqtt", "mqtt://h"};
         QTest::newRow("password in a file")
             << broker + QStringList{"--mqtt-password-file", "PASSWORD"} << none
@@ -205,6 +218,38 @@ private slots:
                  qPrintable(got));
         QVERIFY(!line.text.contains(u'\n') && !line.text.contains(u'\r'));
         QVERIFY2(line.text.size() < 400, qPrintable(line.text.left(400)));
+    }
+
+    void clientIdOutlivesTheOutputs_data()
+    {
+        QTest::addColumn<QStringList>("before");
+        QTest::addColumn<QStringList>("after");
+        QTest::addColumn<bool>("same");
+        const QStringList broker = {"--mqtt", "mqtt://h/p", "--udp", "a:1"};
+        QTest::newRow("outputs added")
+            << broker << broker + QStringList{"--udp", "b:2", "--serial", "/dev/x"} << true;
+        QTest::newRow("request file moved")
+            << broker << broker + QStringList{"--request", "/tmp/api.txt"} << true;
+        QTest::newRow("an instance")
+            << broker << broker + QStringList{"--instance", "kitchen"} << false;
+        QTest::newRow("another prefix") << broker << QStringList{"--mqtt", "mqtt://h/q"} << false;
+        QTest::newRow("given, on another prefix")
+            << broker + QStringList{"--mqtt-client-id", "morvane0123"}
+            << QStringList{"--mqtt", "mqtt://k/q", "--mqtt-client-id", "morvane0123"} << true;
+    }
+    // Made from the machine, the prefix and the instance, or given: what the hub knows the
+    // relay by stays when its outputs change.
+    void clientIdOutlivesTheOutputs()
+    {
+        QFETCH(QStringList, before);
+        QFETCH(QStringList, after);
+        QFETCH(bool, same);
+        const auto id = [](const QStringList &arguments) {
+            return readCommandLine(QStringList{u"morvane-relay"_qs} + arguments, u"/srv/api.txt"_qs)
+                .options->mqtt->clientId();
+        };
+        QCOMPARE(id(before) == id(after), same);
+        QVERIFY(id(after).size() <= 23);
     }
 
     // A flood of requests: five told one by one, then one line for the rest of the second, while
@@ -307,7 +352,7 @@ private slots:
         QTest::newRow("password file, others read") << u"password"_qs << owner + others << true;
         QTest::newRow("password file, private") << u"password"_qs << owner << false;
     }
-    // Said once, at the start, and the relay goes on.
+    // Said at the start and at every reload, and the relay goes on.
     void warnsOfAPasswordOthersCanRead()
     {
 #ifdef Q_OS_WIN
@@ -320,6 +365,7 @@ private slots:
         const QString config = dir.filePath(u"relay.conf"_qs);
         const QString password = dir.filePath(u"password"_qs);
         const bool inFile = holder == u"password";
+        const int others = int(QFile::ReadOther);
         QVERIFY(writeFile(config, inFile ? QByteArray("mqtt_password_file=") + password.toUtf8()
                                          : QByteArray("mqtt_password=p")));
         QVERIFY(writeFile(password, "p\n"));
@@ -331,6 +377,12 @@ private slots:
                                     .arg(inFile ? password : config);
         QCOMPARE(relay.lines.filter(u"其他用户也能读取"_qs).size(), int(warned));
         QCOMPARE(relay.lines.filter(warning).size(), int(warned));
+
+        // Made readable, or private, before a reload: told then, or not.
+        QVERIFY(QFile::setPermissions(inFile ? password : config,
+                                      QFile::Permissions(permissions ^ others)));
+        QVERIFY(relay.relay->reload(*rereadCommandLine(relay.arguments, {})));
+        QCOMPARE(relay.lines.filter(warning).size(), 1);
     }
 
     void reloadTellsWhatChanged_data()
@@ -358,6 +410,9 @@ private slots:
             << QStringList{"--mqtt", "mqtt://h", "--mqtt-discovery", "homeassistant"}
             << QStringList{"--mqtt", "mqtt://h", "--mqtt-keepalive", "60"}
             << u"MQTT 的保活时间、发现前缀改了，重新连接"_qs;
+        QTest::newRow("the instance") << QStringList{"--mqtt", "mqtt://h"}
+                                      << QStringList{"--mqtt", "mqtt://h", "--instance", "b"}
+                                      << u"MQTT 的客户端标识改了，重新连接"_qs;
         QTest::newRow("the broker and the request file gone")
             << QStringList{"--mqtt", "mqtt://h", "--udp", "a:1", "--request", "/tmp/api.txt"}
             << QStringList{"--udp", "a:1"}

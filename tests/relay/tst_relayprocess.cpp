@@ -7,9 +7,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkDatagram>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -18,6 +20,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 #include <vector>
@@ -366,6 +369,119 @@ private slots:
         QVERIFY(relay.isRunning());
         QCOMPARE(relay.error().count(u"已打开"_qs), 1);
         QCOMPARE(relay.error().count(u"已重新读取设置"_qs), 2);
+    }
+
+    // A burst of hang-ups, as a careless loop sends them: a few reloads, the request still
+    // served, and SIGTERM still ends it at once.
+    void burstOfHangUps()
+    {
+        QTemporaryDir dir;
+        const QString config = dir.filePath(u"relay.conf"_qs);
+        const quint16 port = freePort();
+        QVERIFY(writeFile(config, QStringLiteral("udp=127.0.0.1:%1\n").arg(port).toUtf8()));
+        RelayProcess relay(dir, {u"--config"_qs, config});
+        QVERIFY(relay.waitForError(u"已启动"_qs));
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < 200000; ++i)
+            relay.signal(SIGHUP);
+        const qint64 burst = clock.elapsed();
+        UdpListener listener(port);
+        QVERIFY(writeRequest(dir.path(), Bytes::TurnOn));
+        QVERIFY(runUntil([&] { return listener.received.size() >= 20; }, 5000));
+        QTest::qWait(300);
+        const qsizetype reloads = relay.error().count(u"已重新读取设置"_qs);
+        QVERIFY2(reloads >= 1 && reloads <= 3 + burst / 200,
+                 qPrintable(QStringLiteral("%1 reloads in %2 ms").arg(reloads).arg(burst)));
+        relay.signal(SIGTERM);
+        QVERIFY(relay.waitForExit(2000));
+        QCOMPARE(relay.exitCode(), 0);
+    }
+
+    void refusesWhatWouldBlock_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("settings");
+        const QStringList mqtt = {u"--request"_qs, u"none"_qs, u"--mqtt"_qs,
+                                  u"mqtt://127.0.0.1:1"_qs};
+        QTest::newRow("settings file") << QStringList{u"--config"_qs, u"FIFO"_qs} << QByteArray();
+        QTest::newRow("password file")
+            << mqtt + QStringList{u"--mqtt-password-file"_qs, u"FIFO"_qs} << QByteArray();
+        QTest::newRow("CA file") << QStringList{u"--request"_qs, u"none"_qs, u"--mqtt"_qs,
+                                                u"mqtts://127.0.0.1:1"_qs}
+                                 << QByteArray("mqtt_cafile=FIFO\n");
+    }
+    // A FIFO where a file is read is refused with a line, never waited on.
+    void refusesWhatWouldBlock()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, settings);
+        QTemporaryDir dir;
+        const QString fifo = dir.filePath(u"fifo"_qs);
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        arguments.replaceInStrings(u"FIFO"_qs, fifo);
+        if (!settings.isEmpty()) {
+            QVERIFY(
+                writeFile(dir.filePath(u"relay.conf"_qs), settings.replace("FIFO", fifo.toUtf8())));
+            arguments << u"--config"_qs << dir.filePath(u"relay.conf"_qs);
+        }
+        Program relay(QStringLiteral(RELAY_EXECUTABLE), arguments);
+        QVERIFY(relay.waitForExit(5000));
+        QCOMPARE(relay.exitCode(), 2);
+        QVERIFY2(relay.error().contains(u"不是普通文件"_qs), qPrintable(relay.error()));
+    }
+
+    // A FIFO where QSerialPort keeps the line's lock file (a directory anyone may write to) is
+    // refused with a line, never read: the relay still ends on SIGTERM.
+    void serialLockThatWouldBlock()
+    {
+        if (!QFileInfo(u"/var/lock"_qs).isWritable())
+            QSKIP("/var/lock cannot be written here");
+        PseudoTerminal line;
+        const QString lock = u"/var/lock/LCK.."_qs + line.slavePath().mid(5).replace(u'/', u'_');
+        QFile::remove(lock); // left by whoever had a terminal of this number before
+        QVERIFY(::mkfifo(QFile::encodeName(lock).constData(), 0600) == 0);
+        const auto removed = qScopeGuard([&] { QFile::remove(lock); });
+        QTemporaryDir dir;
+        RelayProcess relay(dir, {u"--serial"_qs, line.slavePath()});
+        QVERIFY(writeRequest(dir.path(), Bytes::TurnOn));
+        QVERIFY(relay.waitForError(QStringLiteral("锁文件 %1 不是普通文件").arg(lock)));
+        relay.signal(SIGTERM);
+        QVERIFY(relay.waitForExit(2000));
+    }
+
+    // A second relay of this machine with the same client id (the settings copied) is refused at
+    // its start, and the first stays connected; with an instance name of its own it runs beside.
+    void oneClientIdPerMachine()
+    {
+        Broker broker;
+        QVERIFY2(broker.read(), "no broker: run through CTest, whose fixture starts one");
+        const QStringList arguments = {u"--request"_qs, u"none"_qs, u"--mqtt"_qs,
+                                       QStringLiteral("mqtt://127.0.0.1:%1/twins%2")
+                                           .arg(broker.port)
+                                           .arg(QCoreApplication::applicationPid())};
+        Program first(QStringLiteral(RELAY_EXECUTABLE), arguments);
+        QVERIFY(first.waitForError(u"已连接 MQTT 服务器"_qs));
+        const auto connectedAs = [](Program &relay) {
+            return relay.error().section(u"客户端标识 "_qs, 1, 1).section(u'）', 0, 0);
+        };
+        const QString id = connectedAs(first);
+        QVERIFY2(id.startsWith(u"morvane"_qs), qPrintable(first.error()));
+
+        Program copy(QStringLiteral(RELAY_EXECUTABLE), arguments);
+        QVERIFY(copy.waitForExit(5000));
+        QCOMPARE(copy.exitCode(), 1);
+        QVERIFY2(copy.error().contains(QStringLiteral("已在用 MQTT 客户端标识 %1").arg(id)),
+                 qPrintable(copy.error()));
+        QVERIFY(copy.error().contains(u"--instance"_qs));
+
+        Program second(QStringLiteral(RELAY_EXECUTABLE),
+                       arguments + QStringList{u"--instance"_qs, u"second"_qs});
+        QVERIFY(second.waitForError(u"已连接 MQTT 服务器"_qs));
+        QVERIFY(connectedAs(second).startsWith(u"morvane"_qs) && connectedAs(second) != id);
+        QTest::qWait(1500);
+        QCOMPARE(first.error().count(u"已连接"_qs), 1);
+        QCOMPARE(second.error().count(u"已连接"_qs), 1);
     }
 
     void reloadIsWholeOrNotAtAll_data()

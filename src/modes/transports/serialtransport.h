@@ -48,6 +48,9 @@ private:
     static QByteArray nativeName(const QString &device);
     static bool exists(const QByteArray &nativeName);
     static QIODevice::OpenMode openMode();
+    // A lock file under the device's name that QSerialPort would read and wait on: its path, or
+    // empty.
+    static QString unusableLockFile(const QString &device);
     bool lineHasRoom() const;
     // Hands the bytes to the line; what does not fit at once waits in the port. False when the
     // line failed.

@@ -1,6 +1,7 @@
 #include "serialtransport.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSerialPort>
 
 #include <cerrno>
@@ -28,6 +29,22 @@ bool SerialTransport::exists(const QByteArray &nativeName)
 QIODevice::OpenMode SerialTransport::openMode()
 {
     return QIODevice::WriteOnly;
+}
+
+// QSerialPort takes LCK..NAME in the first of these directories it may write to, and reads one
+// that is there without O_NONBLOCK: a FIFO there (anyone may write to them) would hold the event
+// loop for good, and SIGTERM with it.
+QString SerialTransport::unusableLockFile(const QString &device)
+{
+    QString name = device.startsWith(u"/dev/") ? device.mid(5) : device;
+    name.replace(u'/', u'_');
+    for (const char *directory : {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp",
+                                  "/tmp", "/var/tmp", "/var/lock/lockdev", "/run/lock"}) {
+        const QFileInfo lock(QString::fromLatin1(directory) + QStringLiteral("/LCK..") + name);
+        if (lock.exists() && !lock.isFile())
+            return lock.filePath();
+    }
+    return {};
 }
 
 // The tty driver signals room only while little is queued for the line. Waiting for that keeps a

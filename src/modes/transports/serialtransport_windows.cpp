@@ -32,6 +32,12 @@ QIODevice::OpenMode SerialTransport::openMode()
     return QIODevice::ReadWrite;
 }
 
+// QSerialPort keeps no lock files on Windows: the system opens a port for one program at a time.
+QString SerialTransport::unusableLockFile(const QString &)
+{
+    return {};
+}
+
 bool SerialTransport::lineHasRoom() const
 {
     return true;
