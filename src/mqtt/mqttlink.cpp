@@ -51,9 +51,13 @@ void MqttLink::commandTaken(const QString &command)
     m_client.sendPublished();
 }
 
+// Only the health message carries the resident memory: it is kept from the last one.
 void MqttLink::publishDiagnostics(const RelayFacts &facts, bool health)
 {
+    const qint64 resident = m_facts.residentBytes;
     m_facts = facts;
+    if (!health)
+        m_facts.residentBytes = resident;
     if (!m_connection.isConnected())
         return;
     sendDiagnostics(health);

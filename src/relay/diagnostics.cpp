@@ -41,11 +41,12 @@ void Diagnostics::changed()
         m_soon.start();
 }
 
-RelayFacts Diagnostics::facts() const
+RelayFacts Diagnostics::healthNow()
 {
-    RelayFacts facts = gathered();
-    facts.residentBytes = residentMemory();
-    return facts;
+    m_lastHealth = gathered();
+    m_lastHealth.residentBytes = residentMemory();
+    m_health.start();
+    return m_lastHealth;
 }
 
 RelayFacts Diagnostics::gathered() const
@@ -60,28 +61,20 @@ RelayFacts Diagnostics::gathered() const
     return facts;
 }
 
+// While the health message waits, healthDue() sees to it.
 void Diagnostics::soon()
 {
-    RelayFacts now = gathered();
-    const bool health = !m_health.isActive();
-    if (health) {
-        now.residentBytes = residentMemory();
-        m_lastHealth = now;
-        m_health.start();
-    } else {
-        m_healthOwed = true;
+    if (!m_health.isActive()) {
+        emit ready(healthNow(), true);
+        return;
     }
-    emit ready(now, health);
+    emit ready(gathered(), false);
 }
 
+// Quiet once the facts stay as the last health message told them.
 void Diagnostics::healthDue()
 {
-    RelayFacts now = gathered();
-    if (!m_healthOwed && now.sameAs(m_lastHealth))
+    if (gathered().sameAs(m_lastHealth))
         return;
-    now.residentBytes = residentMemory();
-    m_healthOwed = false;
-    m_lastHealth = now;
-    m_health.start();
-    emit ready(now, true);
+    emit ready(healthNow(), true);
 }

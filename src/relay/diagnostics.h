@@ -25,7 +25,9 @@ public:
     // Something the facts hold changed.
     void changed();
 
-    RelayFacts facts() const;
+    // The facts now, for a link that has none yet: the health message they make counts as
+    // published.
+    RelayFacts healthNow();
 
 signals:
     // `health`: the health message is due as well.
@@ -45,5 +47,4 @@ private:
     QString m_lastCommand;
     qint64 m_commands = 0;
     RelayFacts m_lastHealth;
-    bool m_healthOwed = false;
 };

@@ -52,7 +52,7 @@ bool Relay::start()
     if (m_mqtt && !MqttSettings::hasTls())
         m_log.event(QStringLiteral("本版本不支持 TLS：MQTT 只能以 mqtt:// 连接，不加密"));
     if (m_mqtt) {
-        m_mqtt->publishDiagnostics(m_diagnostics.facts(), true);
+        m_mqtt->publishDiagnostics(m_diagnostics.healthNow(), true);
         m_mqtt->start();
     }
     followOutputs();
@@ -289,7 +289,7 @@ void Relay::replaceBroker(const std::optional<MqttSettings> &settings)
         connect(m_mqtt, &MqttLink::stopped, this, &Relay::stopped);
         if (m_serving)
             m_mqtt->publishCommand(m_command, !m_stateOwed);
-        m_mqtt->publishDiagnostics(m_diagnostics.facts(), true);
+        m_mqtt->publishDiagnostics(m_diagnostics.healthNow(), true);
     }
     if (!old)
         return;
