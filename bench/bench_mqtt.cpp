@@ -1,11 +1,14 @@
-// Requests published on a local mosquitto in its default settings, timed to the far side of the
+// Requests published on the tests' local mosquitto (tests/broker.sh), timed to the far side of the
 // UDP output, for morvane-relay and the floor (a bare client that does nothing but subscribe and
 // send the datagram, mqttfloor) taking turns request by request. At 10,000 requests a second, every
 // datagram, and every command the relay publishes, is checked for loss and order. Prints
 // "figure value unit" lines.
 // bench_mqtt [TRIALS]
+#include "broker.h"
 #include "commandbuilder.h"
 #include "gbk.h"
+#include "measure.h"
+#include "udplistener.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -33,19 +36,6 @@ namespace {
 constexpr int Rate = 10000; // requests a second
 constexpr int RateSeconds = 10;
 
-quint16 freePort(int type)
-{
-    const int s = socket(AF_INET, type, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t size = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr *>(&a), &size);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
 // The far side: 127.0.0.1:port, shared with the relay's own socket on the port.
 int farSide(quint16 port)
 {
@@ -71,15 +61,6 @@ QByteArray receive(int s, int timeoutMs)
     return n < 0 ? QByteArray() : QByteArray(buffer, n);
 }
 
-double cpuSeconds(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = stat.readAll().split(')').last().split(' ');
-    return (fields.value(12).toDouble() + fields.value(13).toDouble()) / sysconf(_SC_CLK_TCK);
-}
-
 // Resident memory now and at its highest, in MB.
 std::pair<double, double> residentMb(qint64 pid)
 {
@@ -95,12 +76,6 @@ std::pair<double, double> residentMb(qint64 pid)
             mb.second = fields.value(1).toDouble() / 1024;
     }
     return mb;
-}
-
-double percentile(std::vector<double> values, double p)
-{
-    std::sort(values.begin(), values.end());
-    return values[size_t(p * double(values.size() - 1))];
 }
 
 // A client of the local broker on a thread of the library's own.
@@ -223,7 +198,7 @@ struct Forwarder {
         : name(name)
         , prefix(prefix)
         , expected(std::move(expected))
-        , port(freePort(SOCK_DGRAM))
+        , port(freePort())
         , udp(farSide(port))
     {
     }
@@ -299,7 +274,7 @@ void rate(const Forwarder &program, Publisher &publisher, quint16 broker,
             diagnostics.back()->quietened(300); // what was retained from before
         }
     }
-    const double cpuBefore = cpuSeconds(program.process.processId());
+    const double cpuBefore = processCpuSeconds(program.process.processId());
     std::vector<QByteArray> received;
     received.reserve(size_t(total));
     std::thread far([&] {
@@ -314,7 +289,7 @@ void rate(const Forwarder &program, Publisher &publisher, quint16 broker,
         publisher.publish(topic, requests[i % requests.size()]);
     }
     far.join();
-    const double cpu = cpuSeconds(program.process.processId()) - cpuBefore;
+    const double cpu = processCpuSeconds(program.process.processId()) - cpuBefore;
     const char *name = program.name;
     std::printf("mqtt_%s_rate_received %zu of_%d\n", name, received.size(), total);
     std::printf("mqtt_%s_rate_out_of_order %d count\n", name,
@@ -352,10 +327,18 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const int trials = argc > 1 ? std::atoi(argv[1]) : 1000;
     mosquitto_lib_init();
-    const quint16 broker = freePort(SOCK_STREAM);
-    QProcess mosquitto;
-    mosquitto.start(QStringLiteral("mosquitto"), {u"-p"_qs, QString::number(broker)});
-    QThread::msleep(500);
+    // The tests' broker, logging what a broker logs by default: its log of every message would
+    // cost it more than the requests do.
+    QTemporaryDir brokerDir;
+    qputenv("MORVANE_BROKER_SCRIPT", BROKER_SCRIPT);
+    qputenv("MORVANE_BROKER_RUNNER", "bash");
+    qputenv("MORVANE_BROKER_LOG", "error warning notice information");
+    Broker fixture{brokerDir.path()};
+    if (!fixture.run(u"setup"_qs)) {
+        std::fprintf(stderr, "mosquitto did not start\n");
+        return 1;
+    }
+    const quint16 broker = fixture.port;
 
     const Gbk gbk;
     {
@@ -389,7 +372,7 @@ int main(int argc, char **argv)
         // A request standing in the file, its datagrams counted over 3 s before and after a
         // 250 MB publish on the request topic.
         QTemporaryDir dir;
-        const quint16 port = freePort(SOCK_DGRAM);
+        const quint16 port = freePort();
         const int udp = farSide(port);
         QProcess relay;
         relay.start(QStringLiteral(RELAY),
@@ -425,7 +408,6 @@ int main(int argc, char **argv)
         relay.waitForFinished();
         close(udp);
     }
-    mosquitto.terminate();
-    mosquitto.waitForFinished();
+    fixture.run(u"stop"_qs);
     return 0;
 }

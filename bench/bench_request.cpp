@@ -2,7 +2,7 @@
 // api.txt present and absent, and one buildCommand. Qt Test benchmarks: they print figures and
 // assert nothing about time.
 #include "commandbuilder.h"
-#include "pollcycle.h"
+#include "pollreport.h"
 #include "support.h"
 
 #include <QTemporaryDir>

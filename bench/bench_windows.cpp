@@ -5,6 +5,7 @@
 // same work. With
 // --soak N only a standing request is served, for N seconds, and the run fails when anything
 // arrives torn or merged, either side stops receiving, or resident memory grows.
+#include "measure.h"
 #include "polltimer.h"
 #include "rig.h"
 #include "support.h"
@@ -37,30 +38,6 @@ void sleepMs(int ms)
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-double percentile(std::vector<double> values, double p)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[std::min(values.size() - 1, size_t(p * values.size()))];
-}
-
-double median(std::vector<double> values)
-{
-    return percentile(std::move(values), 0.5);
-}
-
-double cpuSeconds(clockid_t clock)
-{
-    timespec ts{};
-    clock_gettime(clock, &ts);
-    return ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
-double threadCpuSeconds(pthread_t thread)
-{
-    clockid_t clock;
-    return pthread_getcpuclockid(thread, &clock) == 0 ? cpuSeconds(clock) : 0;
-}
-
 // Of this process, or of process `pid`.
 double residentMB(qint64 pid = 0)
 {
@@ -73,19 +50,6 @@ double residentMB(qint64 pid = 0)
         std::fclose(statm);
     }
     return resident * double(sysconf(_SC_PAGESIZE)) / (1 << 20);
-}
-
-// Every thread of process `pid`, as the scheduler counts it.
-double processCpuSeconds(qint64 pid)
-{
-    const QString tasks = QStringLiteral("/proc/%1/task/").arg(pid);
-    double ns = 0;
-    for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile schedstat(tasks + task + QStringLiteral("/schedstat"));
-        if (schedstat.open(QIODevice::ReadOnly))
-            ns += schedstat.readAll().split(' ').value(0).toDouble();
-    }
-    return ns / 1e9;
 }
 
 void print(const QByteArray &name, double value, const char *unit)
@@ -226,8 +190,9 @@ private:
     // The windows' side of the process: all of it but the far side, the floor and this thread.
     double windowsCpuSeconds(BareLoop &floor)
     {
-        return cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - m_rig.far().cpuSeconds() -
-               floor.cpuSeconds() - cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+        return cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) -
+               threadCpuSeconds(m_rig.far().thread().native_handle()) - floor.cpuSeconds() -
+               cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
     }
     // Takes what the far side received and counts what is not one whole command from port P.
     void drain();

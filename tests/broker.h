@@ -10,16 +10,17 @@
 #include <QTimer>
 #include <mosquitto.h>
 
-// Runs against the broker of tests/broker.sh, whose directory MORVANE_BROKER_DIR names.
-// Where the script (MORVANE_BROKER_SCRIPT) can be run, by MORVANE_BROKER_RUNNER, tests also stop
-// the broker and start it again.
+// Runs against the broker of tests/broker.sh, in `dir` or else the directory MORVANE_BROKER_DIR
+// names. Where the script (MORVANE_BROKER_SCRIPT) can be run, by MORVANE_BROKER_RUNNER, tests also
+// stop the broker and start it again, and the benchmark sets one up.
 struct Broker {
     QString dir;
     quint16 port = 0, authPort = 0, tlsPort = 0, tlsOtherPort = 0;
 
     bool read()
     {
-        dir = qEnvironmentVariable("MORVANE_BROKER_DIR");
+        if (dir.isEmpty())
+            dir = qEnvironmentVariable("MORVANE_BROKER_DIR");
         QFile file(dir + QStringLiteral("/ports"));
         if (!file.open(QIODevice::ReadOnly))
             return false;
@@ -35,15 +36,15 @@ struct Broker {
         return port && authPort && tlsPort && tlsOtherPort;
     }
     static bool canRestart() { return !qEnvironmentVariableIsEmpty("MORVANE_BROKER_RUNNER"); }
-    bool run(const QString &action) const
+    bool run(const QString &action)
     {
         QStringList command = qEnvironmentVariable("MORVANE_BROKER_RUNNER").split(u' ');
         const QString program = command.takeFirst();
         command << qEnvironmentVariable("MORVANE_BROKER_SCRIPT") << action << dir;
         QProcess::execute(program, command);
         // Under Wine the script's exit status is lost, and start /unix does not wait for it.
-        const bool up = action == u"start";
-        return runUntil([&] { return listening() == up; }, 10000);
+        const bool up = action != u"stop";
+        return (action != u"setup" || read()) && runUntil([&] { return listening() == up; }, 10000);
     }
     bool listening() const
     {

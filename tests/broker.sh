@@ -7,6 +7,7 @@
 #   tlsOtherPort TLS with a certificate for elsewhere.test, signed by the same CA
 # setup starts afresh; start and stop leave DIR, so that a test can stop the broker and start it
 # again on the same ports with what it kept (sessions and retained messages persist).
+# MORVANE_BROKER_LOG: what the broker logs (mosquitto's log types), all unless given.
 set -euo pipefail
 action=$1
 dir=$2
@@ -48,7 +49,7 @@ per_listener_settings true
 persistence true
 persistence_location $dir/
 log_dest file $dir/broker.log
-log_type all
+$(printf 'log_type %s\n' ${MORVANE_BROKER_LOG:-all})
 connection_messages true
 listener $port 127.0.0.1
 allow_anonymous true

@@ -278,15 +278,6 @@ qint64 FarSide::serialArrivedNs() const
     return m_serial.isEmpty() ? 0 : m_serialArrivedNs;
 }
 
-double FarSide::cpuSeconds() const
-{
-    clockid_t clock;
-    timespec ts{};
-    if (pthread_getcpuclockid(const_cast<std::thread &>(m_thread).native_handle(), &clock) == 0)
-        clock_gettime(clock, &ts);
-    return ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
 Producer::Producer(const QString &directory)
     : m_directory(QFile::encodeName(directory))
 {

@@ -42,3 +42,8 @@ QString Errors::serialPort(QSerialPort::SerialPortError error)
         return QStringLiteral("不是可用的串口");
     }
 }
+
+QString Errors::refused()
+{
+    return QStringLiteral("连接被拒绝");
+}

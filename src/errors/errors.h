@@ -16,6 +16,8 @@ QString serialPort(QSerialPort::SerialPortError error);
 QString serialPermissionAdvice();
 // A system error number as a socket call leaves it: errno, or a Windows socket error.
 QString system(int error);
+// The far side refused the connection, in the system's words or a library's.
+QString refused();
 // Whether the connection a non-blocking socket is making has failed, and why.
 Result<void> connecting(qintptr socket);
 } // namespace Errors

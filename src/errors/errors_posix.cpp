@@ -12,7 +12,7 @@ QString Errors::system(int error)
 {
     switch (error) {
     case ECONNREFUSED:
-        return QStringLiteral("连接被拒绝");
+        return refused();
     case ETIMEDOUT:
         return QStringLiteral("连接超时");
     case ENETUNREACH:

@@ -11,7 +11,7 @@ QString Errors::system(int error)
 {
     switch (error) {
     case WSAECONNREFUSED:
-        return QStringLiteral("连接被拒绝");
+        return refused();
     case WSAETIMEDOUT:
         return QStringLiteral("连接超时");
     case WSAENETUNREACH:

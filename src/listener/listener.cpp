@@ -39,31 +39,27 @@ Listener::Listener(std::FILE *out, QObject *parent)
     connect(&m_quiet, &QTimer::timeout, this, &Listener::flush);
 }
 
-bool Listener::listenUdp(const QHostAddress &address, quint16 port)
+Result<void> Listener::listenUdp(const QHostAddress &address, quint16 port)
 {
     m_udp = new QUdpSocket(this);
     if (!m_udp->bind(address, port,
-                     QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
-        m_error = QStringLiteral("无法在 %1 端口 %2 上接收：%3")
-                      .arg(address.toString())
-                      .arg(port)
-                      .arg(Errors::socket(m_udp->error()));
-        return false;
-    }
+                     QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint))
+        return Failure(QStringLiteral("无法在 %1 端口 %2 上接收：%3")
+                           .arg(address.toString())
+                           .arg(port)
+                           .arg(Errors::socket(m_udp->error())));
     connect(m_udp, &QUdpSocket::readyRead, this, &Listener::readDatagrams);
-    return true;
+    return {};
 }
 
-bool Listener::openSerial(const QString &device)
+Result<void> Listener::openSerial(const QString &device)
 {
     m_device = device;
     m_serial = new QSerialPort(device, this);
     SerialTransport::setLine(*m_serial);
-    if (!m_serial->open(QIODevice::ReadOnly)) {
-        m_error = QStringLiteral("无法打开串口 %1：%2")
-                      .arg(device, Errors::serialPort(m_serial->error()));
-        return false;
-    }
+    if (!m_serial->open(QIODevice::ReadOnly))
+        return Failure(QStringLiteral("无法打开串口 %1：%2")
+                           .arg(device, Errors::serialPort(m_serial->error())));
     connect(m_serial, &QSerialPort::readyRead, this, &Listener::readSerial);
     connect(m_serial, &QSerialPort::errorOccurred, this,
             [this](QSerialPort::SerialPortError error) {
@@ -74,7 +70,7 @@ bool Listener::openSerial(const QString &device)
                 m_serial->close();
                 emit serialLost(QStringLiteral("串口 %1 已断开").arg(m_device));
             });
-    return true;
+    return {};
 }
 
 void Listener::flush()

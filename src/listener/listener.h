@@ -1,6 +1,7 @@
 #pragma once
 
 #include "commandsplitter.h"
+#include "result.h"
 
 #include <QHostAddress>
 #include <QObject>
@@ -21,9 +22,8 @@ public:
     explicit Listener(std::FILE *out, QObject *parent = nullptr);
 
     // Binds with address sharing, so that the server on the same machine can hold the port too.
-    bool listenUdp(const QHostAddress &address, quint16 port);
-    bool openSerial(const QString &device);
-    QString errorString() const { return m_error; }
+    Result<void> listenUdp(const QHostAddress &address, quint16 port);
+    Result<void> openSerial(const QString &device);
 
     // Prints what the serial line left without an ending.
     void flush();
@@ -48,5 +48,4 @@ private:
     QString m_device;
     QTimer m_quiet;
     CommandSplitter m_splitter;
-    QString m_error;
 };

@@ -39,8 +39,9 @@ int main(int argc, char *argv[])
     Listener listener(stdout);
 
     if (options.udp) {
-        if (!listener.listenUdp(options.address, *options.udp)) {
-            tell(listener.errorString());
+        if (const Result<void> listening = listener.listenUdp(options.address, *options.udp);
+            !listening) {
+            tell(listening.error());
             return Failed;
         }
         tell(QStringLiteral("正在 %1 端口 %2 上接收 UDP 命令")
@@ -48,8 +49,8 @@ int main(int argc, char *argv[])
                  .arg(*options.udp));
     }
     if (options.serial) {
-        if (!listener.openSerial(*options.serial)) {
-            tell(listener.errorString());
+        if (const Result<void> opened = listener.openSerial(*options.serial); !opened) {
+            tell(opened.error());
             return Failed;
         }
         tell(QStringLiteral("正在从串口 %1 读取命令（9600 8N1）").arg(*options.serial));

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "pollcycle.h"
 #include "poller.h"
+#include "pollreport.h"
 #include "udptransport.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,7 @@
 #include "mqttclient.h"
 
 #include "errors.h"
+#include "mqtterrors.h"
 #include "mqtttls.h"
 #include "quickack.h"
 
@@ -232,22 +233,7 @@ void MqttClient::end(const QString &reason)
 // Why the library gave up, with the system's error number where it gives one.
 QString MqttClient::reason(int rc, int error) const
 {
-    switch (rc) {
-    case MOSQ_ERR_ERRNO:
-        return Errors::system(error);
-    case MOSQ_ERR_TLS:
-        return m_tls->failure();
-    case MOSQ_ERR_SUCCESS:
-    case MOSQ_ERR_CONN_LOST:
-        return QStringLiteral("服务器关闭了连接");
-    case MOSQ_ERR_CONN_REFUSED:
-        return QStringLiteral("连接被拒绝");
-    case MOSQ_ERR_KEEPALIVE:
-        return QStringLiteral("服务器无响应");
-    case MOSQ_ERR_NOMEM:
-        return QStringLiteral("内存不足");
-    }
-    return QStringLiteral("协议错误（代码 %1）").arg(rc);
+    return rc == MOSQ_ERR_TLS ? m_tls->failure() : Errors::mqttLibrary(rc, error);
 }
 
 // Topics are UTF-8 by the protocol.

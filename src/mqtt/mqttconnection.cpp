@@ -1,6 +1,7 @@
 #include "mqttconnection.h"
 
 #include "mqttclient.h"
+#include "mqtterrors.h"
 
 #include <algorithm>
 #include <mqtt_protocol.h>
@@ -15,39 +16,6 @@ constexpr int StopPatienceMs = 500;
 const QByteArray Online = QByteArrayLiteral("online");
 const QByteArray Offline = QByteArrayLiteral("offline");
 
-// A broker's reason for refusing: MQTT 5's codes, or those of a broker that speaks only 3.1.1.
-QString refusal(int code)
-{
-    switch (code) {
-    case 1:
-    case MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION:
-        return QStringLiteral("服务器不支持此协议版本");
-    case 2:
-    case MQTT_RC_CLIENTID_NOT_VALID:
-        return QStringLiteral("客户端标识被拒绝");
-    case 3:
-    case MQTT_RC_SERVER_UNAVAILABLE:
-    case MQTT_RC_SERVER_BUSY:
-        return QStringLiteral("服务器暂不可用");
-    case 4:
-    case MQTT_RC_BAD_USERNAME_OR_PASSWORD:
-        return QStringLiteral("用户名或密码错误");
-    case 5:
-    case MQTT_RC_NOT_AUTHORIZED:
-        return QStringLiteral("未获授权（请检查用户名和密码）");
-    }
-    return QStringLiteral("代码 %1").arg(code);
-}
-
-QString takenOver(const QString &clientId, const QString &where, int seconds)
-{
-    return QStringLiteral(
-               "另一个客户端以相同的客户端标识 %1 连接了 MQTT 服务器 %2，把本机挤了下来："
-               "两个 morvane-relay 不能用同一个标识（请用 --instance 或 "
-               "--mqtt-client-id 区分），%3 秒后再连")
-        .arg(clientId, where)
-        .arg(seconds);
-}
 } // namespace
 
 MqttConnection::MqttConnection(const MqttSettings &settings, MqttClient &client, QObject *parent)
@@ -142,7 +110,7 @@ void MqttConnection::ended(const QString &reason)
             QStringLiteral("与 MQTT 服务器 %1 的连接已断开：%2，正在重连").arg(where(), reason));
     else if (m_refusal)
         retryLater(QStringLiteral("MQTT 服务器 %1 拒绝登录：%2，稍后重试")
-                       .arg(where(), refusal(m_refusal)));
+                       .arg(where(), Errors::mqttRefusal(m_refusal)));
     else if (!m_addresses.isEmpty())
         connectNext();
     else
@@ -154,7 +122,7 @@ void MqttConnection::backOff()
 {
     m_takenOverDelay =
         std::clamp(m_takenOverDelay * 2, TakenOverDelaySeconds, LongestTakenOverDelaySeconds);
-    const QString line = takenOver(QString::fromLatin1(m_clientId), where(), m_takenOverDelay);
+    const QString line = Errors::mqttTakenOver(QString::fromLatin1(m_clientId), where(), m_takenOverDelay);
     later([this, line] { emit event(line, true); });
     m_lastLine.clear();
     m_state = State::Waiting;

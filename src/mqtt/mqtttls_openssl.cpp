@@ -1,6 +1,7 @@
 #include "mqtttls.h"
 
 #include "regularfile.h"
+#include "mqtterrors.h"
 
 #include <QFile>
 #include <QHostAddress>
@@ -80,13 +81,13 @@ Result<void> MqttTls::prepare(mosquitto *client, const QString &host, const QStr
     d->verifyError = X509_V_OK;
     SSL_CTX *context = SSL_CTX_new(TLS_client_method());
     if (!context)
-        return Failure(QStringLiteral("无法初始化 TLS"));
+        return Failure(Errors::tlsSetup());
     SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
     const bool trusted =
         caFile.isEmpty() ? SSL_CTX_set_default_verify_paths(context) == 1 : trust(context, caFile);
     if (!trusted) {
         SSL_CTX_free(context);
-        return Failure(QStringLiteral("无法读取 CA 证书文件 %1").arg(caFile));
+        return Failure(Errors::caFileUnreadable(caFile));
     }
     SSL_CTX_set_verify(context, SSL_VERIFY_PEER, verify);
     SSL_CTX_set_info_callback(context, handshakeStarts);
@@ -105,7 +106,7 @@ Result<void> MqttTls::prepare(mosquitto *client, const QString &host, const QStr
         rc = mosquitto_int_option(client, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 0);
     SSL_CTX_free(context);
     if (rc != MOSQ_ERR_SUCCESS)
-        return Failure(QStringLiteral("无法初始化 TLS"));
+        return Failure(Errors::tlsSetup());
     return {};
 }
 
@@ -123,16 +124,5 @@ bool MqttTls::handshakeWaitsToRead(mosquitto *client) const
 
 QString MqttTls::failure() const
 {
-    switch (d->verifyError) {
-    case X509_V_OK:
-        return QStringLiteral("TLS 握手失败");
-    case X509_V_ERR_HOSTNAME_MISMATCH:
-    case X509_V_ERR_IP_ADDRESS_MISMATCH:
-        return QStringLiteral("证书与服务器名称不符");
-    case X509_V_ERR_CERT_HAS_EXPIRED:
-        return QStringLiteral("证书已过期");
-    case X509_V_ERR_CERT_NOT_YET_VALID:
-        return QStringLiteral("证书尚未生效");
-    }
-    return QStringLiteral("证书不受信任");
+    return Errors::tlsCertificate(d->verifyError);
 }

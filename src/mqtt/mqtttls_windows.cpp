@@ -1,5 +1,7 @@
 #include "mqtttls.h"
 
+#include "mqtterrors.h"
+
 // The Windows build of libmosquitto has no TLS: plain TCP only.
 struct MqttTlsState {};
 
@@ -13,7 +15,7 @@ bool MqttTls::available()
 
 Result<void> MqttTls::prepare(mosquitto *, const QString &, const QString &)
 {
-    return Failure(QStringLiteral("本版本不支持 TLS"));
+    return Failure(Errors::tlsUnsupported());
 }
 
 bool MqttTls::handshaking(mosquitto *) const
@@ -28,5 +30,5 @@ bool MqttTls::handshakeWaitsToRead(mosquitto *) const
 
 QString MqttTls::failure() const
 {
-    return QStringLiteral("TLS 握手失败");
+    return Errors::tlsHandshake();
 }

@@ -7,13 +7,6 @@
 #include <QString>
 #include <optional>
 
-// Where a window's status lines go: appended to a list, or printed on the window.
-class StatusSink {
-public:
-    virtual ~StatusSink() = default;
-    virtual void report(const QString &line) = 0;
-};
-
 // What became of a command that a transport did not refuse.
 enum class Delivery {
     Sent,
@@ -48,15 +41,6 @@ struct PollEvent {
     bool commandChanged = false;
     QString reason;
 };
-
-// The windows' lines for one tick: the request found, then what became of its command, ending
-// with the window's `successText` when it went out. Nothing at all while the file is absent.
-void reportPoll(const PollEvent &event, StatusSink &sink, const QString &successText);
-
-// One poll of `directory` for "api.txt", its command handed to `transport` and the tick told
-// through `sink`.
-PollEvent pollOnce(const QString &directory, StatusSink &sink, Transport &transport,
-                   const QString &successText);
 
 // The same poll of one request file, made once and run on every tick. A producer usually leaves
 // the same request in place for many ticks: while the first field's bytes stay as they were, the

@@ -5,6 +5,10 @@
 
 #include <QPushButton>
 
+// Every window keeps the form it replaces: its controls under the same names (Command1, serverlog,
+// s, jiance, even where a name says little), the same captions and the same twips. A script or
+// tool that drove the old program by those names finds each control where it was; names of our
+// own would break it for nothing.
 namespace Table {
 constexpr TwipsSize ClientArea{6495, 2805};
 constexpr ControlRow Command1{"Command1", {1320, 1320, 1215, 495}};

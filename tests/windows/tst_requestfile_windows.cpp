@@ -45,7 +45,7 @@ private slots:
         QVERIFY(writeRequest(m_dir.path(), Bytes::TurnOn));
         QVERIFY(mark(DWORD(attributes)));
         Recorder recorder;
-        QCOMPARE(pollOnce(m_dir.path(), recorder, recorder, u"发送成功"_qs).outcome,
+        QCOMPARE(PollCycle(m_dir.path()).run(recorder).outcome,
                  present ? PollEvent::Outcome::Sent : PollEvent::Outcome::Absent);
     }
 
@@ -53,8 +53,7 @@ private slots:
     {
         QVERIFY(writeFile(m_dir.filePath(u"API.TXT"_qs), Bytes::TurnOn));
         Recorder recorder;
-        QCOMPARE(pollOnce(m_dir.path(), recorder, recorder, u"发送成功"_qs).outcome,
-                 PollEvent::Outcome::Sent);
+        QCOMPARE(PollCycle(m_dir.path()).run(recorder).outcome, PollEvent::Outcome::Sent);
         QVERIFY(recorder.events.contains(u"send:空调=启动"_qs));
     }
 

@@ -16,11 +16,10 @@ Result<void> UdpTransport::bind(quint16 port)
         m_port = port;
         return {};
     }
-    const QAbstractSocket::SocketError error = bindShared(port);
-    if (error != QAbstractSocket::UnknownSocketError)
-        return Failure(Errors::socket(error));
-    m_port = port;
-    return {};
+    const Result<void> bound = bindShared(port);
+    if (bound)
+        m_port = port;
+    return bound;
 }
 
 void UdpTransport::setDestination(const QHostAddress &destination)

@@ -39,8 +39,8 @@ public:
 
 private:
     // Binds the socket for sharing, the way the platform allows it (a file of its own per
-    // platform); UnknownSocketError when it is bound.
-    QAbstractSocket::SocketError bindShared(quint16 port);
+    // platform).
+    Result<void> bindShared(quint16 port);
 
     QUdpSocket &m_socket;
     quint16 m_port = 0;

@@ -1,5 +1,7 @@
 #include "udptransport.h"
 
+#include "errors.h"
+
 #include <QUdpSocket>
 
 // On Windows SO_REUSEADDR binds even a port that another program holds, and takes it from under
@@ -7,16 +9,16 @@
 // with SO_REUSEADDR, so that an appliance program binding after the server can join it. A port
 // held exclusively, or reserved by the system, refuses with an access error: to the user it is
 // simply taken.
-QAbstractSocket::SocketError UdpTransport::bindShared(quint16 port)
+Result<void> UdpTransport::bindShared(quint16 port)
 {
     QUdpSocket probe;
     if (!probe.bind(QHostAddress::AnyIPv4, port, QAbstractSocket::ShareAddress))
-        return probe.error() == QAbstractSocket::SocketAccessError
-                   ? QAbstractSocket::AddressInUseError
-                   : probe.error();
+        return Failure(Errors::socket(probe.error() == QAbstractSocket::SocketAccessError
+                                          ? QAbstractSocket::AddressInUseError
+                                          : probe.error()));
     probe.close();
-    if (m_socket.bind(QHostAddress::AnyIPv4, port,
-                      QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint))
-        return QAbstractSocket::UnknownSocketError;
-    return m_socket.error();
+    if (!m_socket.bind(QHostAddress::AnyIPv4, port,
+                       QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint))
+        return Failure(Errors::socket(m_socket.error()));
+    return {};
 }

@@ -1,4 +1,4 @@
-#include "pollcycle.h"
+#include "pollreport.h"
 #include "support.h"
 #include "unprivileged.h"
 
@@ -13,20 +13,26 @@ const QString Found = QStringLiteral("report:监测到有人向服务器发送�
 const QString Success = QStringLiteral("服务器发送成功");
 const QString Unreadable = QStringLiteral("report:请求文件 api.txt 无法读取，本次未发送");
 using Outcome = PollEvent::Outcome;
+
+// The window's lines of a tick in the same list as the commands sent, in their order.
+struct LineRecorder : Recorder, StatusSink {
+    void report(const QString &line) override { events << u"report:"_qs + line; }
+};
 } // namespace
 
 class tst_PollCycle : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    Recorder m_recorder;
+    LineRecorder m_recorder;
     PollEvent m_event;
 
     QString apiPath() const { return m_dir.filePath(QStringLiteral("api.txt")); }
     QStringList poll()
     {
         m_recorder.events.clear();
-        m_event = pollOnce(m_dir.path(), m_recorder, m_recorder, Success);
+        m_event = PollCycle(m_dir.path()).run(m_recorder);
+        reportPoll(m_event, m_recorder, Success);
         return m_recorder.events;
     }
 
