@@ -19,6 +19,7 @@
 #include <QThread>
 #include <algorithm>
 #include <arpa/inet.h>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -369,8 +370,9 @@ int main(int argc, char **argv)
         }
     }
     {
-        // A request standing in the file, its datagrams counted over 3 s before and after a
-        // 250 MB publish on the request topic.
+        // A request standing in the file, its datagrams counted over 3 s: alone, beside 1,000
+        // a second of the hub's births, of greetings or of discovery markers from other clients,
+        // and after a 250 MB publish on the request topic.
         QTemporaryDir dir;
         const quint16 port = freePort();
         const int udp = farSide(port);
@@ -378,7 +380,8 @@ int main(int argc, char **argv)
         relay.start(QStringLiteral(RELAY),
                     {u"--request"_qs, dir.filePath(u"api.txt"_qs), u"--quiet"_qs, u"--udp"_qs,
                      QStringLiteral("127.0.0.1:%1").arg(port), u"--mqtt"_qs,
-                     QStringLiteral("mqtt://127.0.0.1:%1/standing").arg(broker)});
+                     QStringLiteral("mqtt://127.0.0.1:%1/standing").arg(broker),
+                     u"--mqtt-discovery"_qs, u"standing/ha"_qs});
         QThread::msleep(1000);
         QFile request(dir.filePath(u"api.txt"_qs));
         request.open(QIODevice::WriteOnly);
@@ -392,16 +395,39 @@ int main(int argc, char **argv)
                 count += !receive(udp, 100).isEmpty();
             return count / 3.0;
         };
+        const auto flooded = [&](const char *name, const QByteArray &topic,
+                                 const std::function<QByteArray(int)> &payload) {
+            std::atomic<bool> done{false};
+            std::thread flood([&] {
+                Publisher flooder(broker);
+                const auto start = std::chrono::steady_clock::now();
+                for (int i = 0; !done; ++i) {
+                    std::this_thread::sleep_until(start + i * std::chrono::milliseconds(1));
+                    flooder.publish(topic, payload(i));
+                }
+            });
+            std::printf("mqtt_standing_udp_rate_%s_flood %.0f per_s\n", name, rate());
+            done = true;
+            flood.join();
+        };
         Publisher publisher(broker);
         const QByteArray huge(250 << 20, 'x');
         rate();
         const double before = rate();
+        std::printf("mqtt_standing_udp_rate_before %.0f per_s\n", before);
+        flooded("births", "standing/ha/status", [](int) { return QByteArray("online"); });
+        flooded("greetings", "standing/hello", [](int i) {
+            return R"({"client_id":"flood)" + QByteArray::number(i) + R"(","host":"bench"})";
+        });
+        flooded("markers", "standing/discovery", [](int i) {
+            return R"({"prefix":"standing/ha)" + QByteArray::number(i) + R"(","node":"x"})";
+        });
+        std::fflush(stdout);
         publisher.publish("standing/request", huge);
         // What queued up while the bench copied the payload counts for no second.
         while (!receive(udp, 1).isEmpty()) {
         }
         const double after = rate();
-        std::printf("mqtt_standing_udp_rate_before %.0f per_s\n", before);
         std::printf("mqtt_standing_udp_rate_during_250MB %.0f per_s\n", after);
         std::printf("mqtt_standing_rss_highest %.1f MB\n", residentMb(relay.processId()).second);
         relay.terminate();

@@ -12,8 +12,7 @@ QString escaped(QStringView text)
     QString line;
     line.reserve(text.size());
     for (const QChar c : text) {
-        if (c.category() != QChar::Other_Control && c != QChar::LineSeparator &&
-            c != QChar::ParagraphSeparator)
+        if (!writtenOut(c))
             line += c;
         else if (c == u'\n')
             line += u"\\n";
@@ -27,6 +26,21 @@ QString escaped(QStringView text)
             line += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QChar(u'0'));
     }
     return line;
+}
+
+bool writtenOut(QChar c)
+{
+    switch (c.unicode()) {
+    case QChar::LineSeparator:
+    case QChar::ParagraphSeparator:
+    case 0x061c: // the Arabic letter mark
+    case 0x200e: // the left-to-right and right-to-left marks
+    case 0x200f:
+        return true;
+    }
+    return c.category() == QChar::Other_Control ||
+           (c.unicode() >= 0x202a && c.unicode() <= 0x202e) || // embeddings and overrides
+           (c.unicode() >= 0x2066 && c.unicode() <= 0x2069);   // isolates
 }
 
 QString timeStamp()

@@ -14,8 +14,11 @@ enum ExitStatus { Ended = 0, Failed = 1, Misused = 2 };
 QString misuse(const QString &why);
 
 // `text` with every control character written out (\n, \r, \t, \xHH, \uHHHH), line ends and
-// separators included, so that nothing from outside can start a line of its own.
+// separators included, so that nothing from outside can start a line of its own, and the controls
+// of bidirectional text too, so that nothing can reorder what a reader sees of the line.
 QString escaped(QStringView text);
+// Whether escaped() writes `c` out.
+bool writtenOut(QChar c);
 
 // The local time at the start of a log line, to the millisecond: "2024-05-01 08:30:00.123".
 QString timeStamp();

@@ -1,15 +1,14 @@
 #include "appliancestates.h"
 
-#include "commandbuilder.h"
 #include "commandsplitter.h"
+#include "mqtttopics.h"
 
 std::optional<ApplianceStates::State> ApplianceStates::keep(const QString &command)
 {
     const auto parts = CommandSplitter::parts(command);
     if (!parts)
         return std::nullopt;
-    const QStringView suffix = parts->on ? CommandBuilder::OnSuffix : CommandBuilder::OffSuffix;
-    State state{parts->appliance.toString(), suffix.mid(1).toString()};
+    State state{parts->appliance.toString(), MqttTopics::stateWord(parts->on)};
     m_words.insert(state.appliance, state.word);
     return state;
 }

@@ -18,11 +18,11 @@ QJsonObject device(const MqttSettings &settings, const QString &node)
             {u"sw_version"_qs, QStringLiteral(MORVANE_VERSION)}};
 }
 
-QJsonArray availability(const MqttSettings &settings)
+QJsonArray availability(const MqttTopics &topics)
 {
-    return {QJsonObject{{u"topic"_qs, settings.topic(u"status"_qs)},
-                        {u"payload_available"_qs, u"online"_qs},
-                        {u"payload_not_available"_qs, u"offline"_qs}}};
+    return {QJsonObject{{u"topic"_qs, topics.status},
+                        {u"payload_available"_qs, QString::fromLatin1(MqttTopics::Online)},
+                        {u"payload_not_available"_qs, QString::fromLatin1(MqttTopics::Offline)}}};
 }
 
 // Only what the relay makes: a marker from elsewhere must not name other topics.
@@ -32,7 +32,8 @@ bool isOutputKey(const QString &key)
     return shape.match(key).hasMatch();
 }
 
-QJsonObject switchConfig(const MqttSettings &settings, const QString &node, QStringView view)
+QJsonObject switchConfig(const MqttSettings &settings, const MqttTopics &topics,
+                         const QString &node, QStringView view)
 {
     const QString word = view.toString();
     const QString topicId = QString::fromLatin1(word.toUtf8().toHex());
@@ -40,13 +41,13 @@ QJsonObject switchConfig(const MqttSettings &settings, const QString &node, QStr
     return {
         {u"name"_qs, word},
         {u"unique_id"_qs, node + u'_' + topicId},
-        {u"command_topic"_qs, settings.topic(u"request"_qs)},
-        {u"payload_on"_qs, u"打开"_qs + word},
-        {u"payload_off"_qs, u"关闭"_qs + word},
-        {u"state_topic"_qs, settings.topic(u"state/"_qs + word)},
-        {u"state_on"_qs, u"启动"_qs},
-        {u"state_off"_qs, u"关闭"_qs},
-        {u"availability"_qs, availability(settings)},
+        {u"command_topic"_qs, topics.request},
+        {u"payload_on"_qs, MqttTopics::switchRequest(word, true)},
+        {u"payload_off"_qs, MqttTopics::switchRequest(word, false)},
+        {u"state_topic"_qs, topics.state(word)},
+        {u"state_on"_qs, MqttTopics::stateWord(true)},
+        {u"state_off"_qs, MqttTopics::stateWord(false)},
+        {u"availability"_qs, availability(topics)},
         {u"qos"_qs, 1},
         {u"retain"_qs, false},
         {u"encoding"_qs,
@@ -59,54 +60,42 @@ QJsonObject switchConfig(const MqttSettings &settings, const QString &node, QStr
 
 Discovery::Discovery(const MqttSettings &settings)
     : m_settings(settings)
-    , m_marker(settings.topic(QStringLiteral("discovery")))
+    , m_topics(settings)
     , m_node(QString::fromLatin1(settings.clientId()))
 {
-}
-
-QString Discovery::hubStatusTopic() const
-{
-    return m_settings.discoveryPrefix.isEmpty()
-               ? QString()
-               : m_settings.discoveryPrefix + QStringLiteral("/status");
 }
 
 QList<Discovery::Message> Discovery::announcement(const QStringList &outputKeys) const
 {
     if (m_settings.discoveryPrefix.isEmpty())
         return {};
-    return switches(m_settings.discoveryPrefix, m_node, false) +
-           diagnostics(m_settings.discoveryPrefix, m_node, outputKeys, false) +
-           QList<Message>{{m_marker, markerPayload(outputKeys)}};
+    return switches(m_settings.discoveryPrefix, false) +
+           diagnostics(m_settings.discoveryPrefix, outputKeys, false) +
+           QList<Message>{{m_topics.discovery, markerPayload(outputKeys)}};
 }
 
-QList<Discovery::Message> Discovery::stale(const QByteArray &marker,
-                                           const QStringList &outputKeys) const
+QList<Discovery::Message> Discovery::withdrawal(const QByteArray &marker,
+                                                const QStringList &outputKeys) const
 {
     const QJsonObject last = QJsonDocument::fromJson(marker).object();
     const QString prefix = last.value(u"prefix"_qs).toString();
-    const QString node = last.value(u"node"_qs).toString();
-    QStringList keys;
-    for (const QJsonValue key : last.value(u"outputs"_qs).toArray()) {
-        if (isOutputKey(key.toString()))
-            keys << key.toString();
-    }
-    if (marker.isEmpty() || marker == markerPayload(outputKeys) || prefix.isEmpty() ||
-        node.isEmpty())
+    if (last.value(u"node"_qs).toString() != m_node || !MqttSettings::checkedPrefix(prefix))
         return {};
-    QStringList gone;
-    for (const QString &key : std::as_const(keys)) {
-        if (!outputKeys.contains(key))
-            gone << key;
+    QStringList keys, gone;
+    for (const QJsonValue key : last.value(u"outputs"_qs).toArray()) {
+        if (!isOutputKey(key.toString()))
+            continue;
+        keys << key.toString();
+        if (!outputKeys.contains(key.toString()))
+            gone << key.toString();
     }
-    if (prefix == m_settings.discoveryPrefix && node == m_node)
+    if (prefix == m_settings.discoveryPrefix)
         return this->gone(gone);
-    QList<Message> withdrawals =
-        switches(prefix, node, true) + diagnostics(prefix, node, keys, true);
+    QList<Message> withdrawals = switches(prefix, true) + diagnostics(prefix, keys, true);
     for (const QString &key : std::as_const(gone))
         withdrawals.append({DiagnosticMessages::outputTopic(m_settings, key), {}});
     if (m_settings.discoveryPrefix.isEmpty())
-        withdrawals.append({m_marker, {}});
+        withdrawals.append({m_topics.discovery, {}});
     return withdrawals;
 }
 
@@ -123,33 +112,28 @@ QList<Discovery::Message> Discovery::gone(const QStringList &outputKeys) const
     return withdrawals;
 }
 
-QList<Discovery::Message> Discovery::switches(const QString &discoveryPrefix, const QString &node,
-                                              bool withdraw) const
+QList<Discovery::Message> Discovery::switches(const QString &discoveryPrefix, bool withdraw) const
 {
     QList<Message> messages;
-    for (QStringView word : CommandBuilder::DeviceWords) {
-        const QString topic =
-            QStringLiteral("%1/switch/%2/%3/config")
-                .arg(discoveryPrefix, node, QString::fromLatin1(word.toUtf8().toHex()));
-        messages.append({topic, withdraw ? QByteArray()
-                                         : QJsonDocument(switchConfig(m_settings, node, word))
-                                               .toJson(QJsonDocument::Compact)});
-    }
+    for (QStringView word : CommandBuilder::DeviceWords)
+        messages.append({MqttTopics::switchConfig(discoveryPrefix, m_node, word),
+                         withdraw ? QByteArray()
+                                  : QJsonDocument(switchConfig(m_settings, m_topics, m_node, word))
+                                        .toJson(QJsonDocument::Compact)});
     return messages;
 }
 
 QList<Discovery::Message> Discovery::diagnostics(const QString &discoveryPrefix,
-                                                 const QString &node, const QStringList &outputKeys,
-                                                 bool withdraw) const
+                                                 const QStringList &outputKeys, bool withdraw) const
 {
     QList<Message> messages;
     const QList<DiagnosticMessages::Entity> entities =
         withdraw ? DiagnosticMessages::withdrawn(outputKeys)
-                 : DiagnosticMessages::entities(m_settings, node, outputKeys,
-                                                device(m_settings, node), availability(m_settings));
+                 : DiagnosticMessages::entities(m_settings, m_node, outputKeys,
+                                                device(m_settings, m_node), availability(m_topics));
     for (const DiagnosticMessages::Entity &entity : entities)
         messages.append({QStringLiteral("%1/%2/%3/%4/config")
-                             .arg(discoveryPrefix, entity.component, node, entity.objectId),
+                             .arg(discoveryPrefix, entity.component, m_node, entity.objectId),
                          withdraw ? QByteArray()
                                   : QJsonDocument(entity.config).toJson(QJsonDocument::Compact)});
     return messages;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mqttsettings.h"
+#include "mqtttopics.h"
 
 #include <QByteArray>
 #include <QList>
@@ -23,30 +24,28 @@ public:
         QByteArray payload; // retained; empty withdraws
     };
 
-    // Where the relay learns what it announced last; and where the hub says it is back, to be
-    // told again (empty when discovery is off).
-    QString markerTopic() const { return m_marker; }
-    QString hubStatusTopic() const;
     // The switches, the diagnostics for the outputs of `outputKeys` and the marker; nothing when
     // discovery is off.
     QList<Message> announcement(const QStringList &outputKeys) const;
-    // For what was found at markerTopic(): the withdrawal of an announcement that is no longer
-    // this one's, with the marker cleared when discovery is off; under the same discovery
-    // prefix, of the connectivity of outputs not among `outputKeys`.
-    QList<Message> stale(const QByteArray &marker, const QStringList &outputKeys) const;
-
+    // For a marker the broker kept at PREFIX/discovery: the withdrawal of this relay's switches
+    // and diagnostics under the discovery prefix it names, where that is not the one used now,
+    // with the marker cleared when discovery is off; under the prefix used now, of the
+    // connectivity of the outputs it names that are not among `outputKeys`. Nothing for a marker
+    // the relay cannot tell for its own (its node, a prefix it could have used, keys it makes), so
+    // that no other client can have it withdraw another relay's switches, its own current ones or
+    // any other retained message.
+    QList<Message> withdrawal(const QByteArray &marker, const QStringList &outputKeys) const;
     // The withdrawal of the connectivity of outputs that are gone, under the discovery prefix
     // used now, with their retained states cleared.
     QList<Message> gone(const QStringList &outputKeys) const;
 
 private:
-    QList<Message> switches(const QString &discoveryPrefix, const QString &node,
-                            bool withdraw) const;
-    QList<Message> diagnostics(const QString &discoveryPrefix, const QString &node,
-                               const QStringList &outputKeys, bool withdraw) const;
+    QList<Message> switches(const QString &discoveryPrefix, bool withdraw) const;
+    QList<Message> diagnostics(const QString &discoveryPrefix, const QStringList &outputKeys,
+                               bool withdraw) const;
     QByteArray markerPayload(const QStringList &outputKeys) const;
 
     const MqttSettings m_settings;
-    const QString m_marker;
+    const MqttTopics m_topics;
     const QString m_node;
 };

@@ -2,6 +2,7 @@
 
 #include "mqttclient.h"
 #include "mqtterrors.h"
+#include "mqtttopics.h"
 
 #include <algorithm>
 #include <mqtt_protocol.h>
@@ -13,19 +14,17 @@ constexpr int LongestDelaySeconds = 30;
 constexpr int TakenOverDelaySeconds = 30;
 constexpr int LongestTakenOverDelaySeconds = 300;
 constexpr int StopPatienceMs = 500;
-const QByteArray Online = QByteArrayLiteral("online");
-const QByteArray Offline = QByteArrayLiteral("offline");
 
 } // namespace
 
 MqttConnection::MqttConnection(const MqttSettings &settings, MqttClient &client, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
-    , m_status(settings.topic(QStringLiteral("status")))
+    , m_status(MqttTopics(settings).status)
     , m_clientId(settings.clientId())
     , m_client(client)
 {
-    m_client.setWill(m_status, Offline);
+    m_client.setWill(m_status, MqttTopics::Offline);
     connect(&m_client, &MqttClient::answered, this, &MqttConnection::answered);
     connect(&m_client, &MqttClient::acknowledged, this, &MqttConnection::acknowledged);
     connect(&m_client, &MqttClient::ended, this, &MqttConnection::ended);
@@ -84,7 +83,7 @@ void MqttConnection::answered(int code)
     m_state = State::Connected;
     m_settled.start();
     m_lastLine.clear();
-    m_client.publishFact(m_status, Online);
+    m_client.publishFact(m_status, MqttTopics::Online);
     emit connected();
     const QString line = QStringLiteral("已%1连接 MQTT 服务器 %2（主题前缀 %3，客户端标识 %4）")
                              .arg(m_settings.tls ? QStringLiteral("通过 TLS ") : QString(), where(),
@@ -161,7 +160,7 @@ void MqttConnection::stop()
     // closing would reset the connection, the DISCONNECT would be lost and the will published.
     m_state = State::Stopping;
     m_stopGuard.start(StopPatienceMs);
-    const Result<int> offline = m_client.publish(m_status, Offline, true);
+    const Result<int> offline = m_client.publish(m_status, MqttTopics::Offline, true);
     if (!offline) {
         finishStop();
         return;

@@ -2,9 +2,20 @@
 
 #include "diagnosticmessages.h"
 
+#include <QRandomGenerator>
+
+namespace {
+// The hub asks devices to wait a random moment before they announce themselves again, so that
+// they do not all answer its return at once; at least a second, so that an announcement follows
+// the one before no sooner however often the hub says it is back.
+constexpr int HubBackLeastMs = 1000;
+constexpr int HubBackMostMs = 2000;
+} // namespace
+
 MqttLink::MqttLink(const MqttSettings &settings, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
+    , m_topics(settings)
     , m_client(settings)
     , m_connection(settings, m_client)
     , m_neighbours(settings)
@@ -15,6 +26,8 @@ MqttLink::MqttLink(const MqttSettings &settings, QObject *parent)
     connect(&m_client, &MqttClient::messageArrived, this, &MqttLink::arrived, Qt::QueuedConnection);
     connect(&m_connection, &MqttConnection::event, this, &MqttLink::event);
     connect(&m_connection, &MqttConnection::stopped, this, &MqttLink::stopped);
+    m_hubBack.setSingleShot(true);
+    connect(&m_hubBack, &QTimer::timeout, this, &MqttLink::hubBack);
 }
 
 void MqttLink::start()
@@ -108,12 +121,12 @@ void MqttLink::publishChanged(const QString &topic, const QByteArray &payload)
 void MqttLink::connected()
 {
     m_commandMid = -1; // message ids start afresh with every connection
-    m_client.subscribe(m_settings.topic(QStringLiteral("request")));
-    m_client.subscribe(m_neighbours.topic());
-    m_client.notify(m_neighbours.topic(), m_neighbours.greeting());
-    m_client.subscribe(m_discovery.markerTopic());
-    if (!m_discovery.hubStatusTopic().isEmpty())
-        m_client.subscribe(m_discovery.hubStatusTopic());
+    m_client.subscribe(m_topics.request);
+    m_client.subscribe(m_topics.hello);
+    m_client.notify(m_topics.hello, m_neighbours.greeting());
+    m_client.subscribe(m_topics.discovery);
+    if (!m_topics.hubStatus.isEmpty())
+        m_client.subscribe(m_topics.hubStatus);
     m_announcedKeys = outputKeys();
     publishAll(m_discovery.announcement(m_announcedKeys));
     // The broker may have restarted without its retained messages.
@@ -126,26 +139,28 @@ void MqttLink::connected()
         sendCommand();
 }
 
-// A request is carried out when it is sent, not whenever the relay connects again.
+// A request is carried out when it is sent, not whenever the relay connects again. A marker is
+// read only as the broker kept it from before: one published now is the relay's own, or another's.
 void MqttLink::arrived(const QString &topic, const QByteArray &payload, bool retained)
 {
-    if (topic == m_neighbours.topic()) {
-        const Neighbours::Heard heard = m_neighbours.heard(payload);
-        if (!heard.answer.isEmpty() && m_connection.isConnected()) {
-            m_client.notify(topic, heard.answer);
+    if (topic == m_topics.hello) {
+        greeted(payload);
+        return;
+    }
+    if (topic == m_topics.discovery) {
+        if (retained) {
+            publishAll(m_discovery.withdrawal(payload, m_announcedKeys));
             m_client.sendPublished();
         }
-        if (!heard.line.isEmpty())
-            emit event(heard.line, true);
         return;
     }
-    if (topic == m_discovery.markerTopic() || topic == m_discovery.hubStatusTopic()) {
-        publishAll(topic == m_discovery.markerTopic() ? m_discovery.stale(payload, m_announcedKeys)
-                   : payload == "online"              ? m_discovery.announcement(m_announcedKeys)
-                                                      : QList<Discovery::Message>());
-        m_client.sendPublished();
+    if (topic == m_topics.hubStatus) {
+        if (payload == MqttTopics::Online && !m_hubBack.isActive())
+            m_hubBack.start(QRandomGenerator::global()->bounded(HubBackLeastMs, HubBackMostMs));
         return;
     }
+    if (payload.isEmpty())
+        return;
     if (!retained) {
         emit requestArrived(payload);
         return;
@@ -159,11 +174,29 @@ void MqttLink::arrived(const QString &topic, const QByteArray &payload, bool ret
                true);
 }
 
+void MqttLink::greeted(const QByteArray &payload)
+{
+    const Neighbours::Heard heard = m_neighbours.heard(payload);
+    if (!heard.answer.isEmpty() && m_connection.isConnected()) {
+        m_client.notify(m_topics.hello, heard.answer);
+        m_client.sendPublished();
+    }
+    if (!heard.line.isEmpty())
+        emit event(heard.line, true);
+}
+
+void MqttLink::hubBack()
+{
+    if (!m_connection.isConnected())
+        return;
+    publishAll(m_discovery.announcement(m_announcedKeys));
+    m_client.sendPublished();
+}
+
 // The command stays until the broker has it, and is published again on reconnecting.
 void MqttLink::sendCommand()
 {
-    const Result<int> mid =
-        m_client.publish(m_settings.topic(QStringLiteral("command")), encoded(m_command), false);
+    const Result<int> mid = m_client.publish(m_topics.command, encoded(m_command), false);
     m_commandMid = mid ? *mid : -1;
 }
 
@@ -183,8 +216,7 @@ void MqttLink::acknowledged(int mid)
 
 void MqttLink::publishState(const ApplianceStates::State &state)
 {
-    m_client.publishFact(m_settings.topic(QStringLiteral("state/") + state.appliance),
-                         encoded(state.word));
+    m_client.publishFact(m_topics.state(state.appliance), encoded(state.word));
 }
 
 // Payloads as the appliances want them.

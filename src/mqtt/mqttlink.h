@@ -6,6 +6,7 @@
 #include "mqttclient.h"
 #include "mqttconnection.h"
 #include "mqttsettings.h"
+#include "mqtttopics.h"
 #include "neighbours.h"
 #include "relayfacts.h"
 
@@ -13,15 +14,17 @@
 #include <QHash>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 // The relay's link to an MQTT broker, driven by libmosquitto from the Qt event loop: nothing it
 // does waits on the network, connecting included. It announces itself at PREFIX/status (`online`,
 // retained; the will says `offline`), publishes commands at PREFIX/command and the last state of
 // each appliance at PREFIX/state/<device word> (retained), and passes on every message of
-// PREFIX/request but a retained one, which would be carried out again at every connection. It
-// tells of another relay answering on the same prefix, and announces itself to a hub's discovery.
-// It publishes the relay's diagnostics as they change (diagnosticmessages.h). When the broker is
-// away it keeps trying, more and more slowly, and keeps the latest command and the diagnostics for
+// PREFIX/request but a retained one, which would be carried out again at every connection, and an
+// empty one, which clears a retained one. It tells of another relay answering on the same prefix,
+// and announces itself to a hub's discovery, again when the hub says it is back. It publishes the
+// relay's diagnostics as they change (diagnosticmessages.h). When the broker is away it keeps
+// trying, more and more slowly, and keeps the latest command and the diagnostics for
 // when it is back. Signals are emitted from the event loop, never from inside the library, so a
 // slot may do anything with the link, stop() or delete it included.
 class MqttLink : public QObject {
@@ -43,6 +46,9 @@ public:
     // Publishes what changed of the diagnostics, and the health message when `health`; both
     // are kept for publishing again on every connect.
     void publishDiagnostics(const RelayFacts &facts, bool health);
+    // Keeps the state the command gives its appliance, published with the others on connecting;
+    // the command itself is not published.
+    void keepState(const QString &command) { m_states.keep(command); }
     bool isConnected() const { return m_connection.isConnected(); }
 
 signals:
@@ -54,6 +60,8 @@ signals:
 private:
     void connected();
     void arrived(const QString &topic, const QByteArray &payload, bool retained);
+    void greeted(const QByteArray &payload);
+    void hubBack();
     void acknowledged(int mid);
     void sendCommand();
     void publishAll(const QList<Discovery::Message> &messages);
@@ -66,6 +74,7 @@ private:
     QByteArray encoded(const QString &text);
 
     const MqttSettings m_settings;
+    const MqttTopics m_topics;
     Gbk m_gbk;
     MqttClient m_client;
     MqttConnection m_connection;
@@ -74,6 +83,7 @@ private:
     ApplianceStates m_states;
     Neighbours m_neighbours;
     Discovery m_discovery;
+    QTimer m_hubBack;
     bool m_retainedTold = false;
     RelayFacts m_facts;
     QHash<QString, QByteArray> m_published; // since connecting

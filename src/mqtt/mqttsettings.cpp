@@ -1,10 +1,12 @@
 #include "mqttsettings.h"
 
+#include "console.h"
 #include "mqtttls.h"
 
 #include <QCryptographicHash>
 #include <QSysInfo>
 #include <QUrl>
+#include <algorithm>
 
 namespace {
 // A topic holds at most 65,535 bytes of UTF-8; the longest leaf is "/state/近光灯".
@@ -32,11 +34,8 @@ Result<QString> MqttSettings::checkedPrefix(const QString &prefix)
         return Failure(QStringLiteral("主题前缀不能含通配符 + 或 #"));
     if (prefix.startsWith(u'$'))
         return Failure(QStringLiteral("主题前缀不能以 $ 开头（那是服务器自己的主题）"));
-    for (const QChar c : prefix) {
-        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
-            c == QChar::ParagraphSeparator)
-            return Failure(QStringLiteral("主题前缀不能含控制字符"));
-    }
+    if (std::any_of(prefix.begin(), prefix.end(), writtenOut))
+        return Failure(QStringLiteral("主题前缀不能含控制字符或双向文字控制符"));
     if (const qsizetype bytes = prefix.toUtf8().size(); bytes > LongestPrefixBytes)
         return Failure(
             QStringLiteral("主题前缀有 %1 字节，最多 %2 字节").arg(bytes).arg(LongestPrefixBytes));

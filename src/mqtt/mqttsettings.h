@@ -30,8 +30,8 @@ struct MqttSettings {
     // for anything else, including mqtts:// where the build has no TLS.
     static Result<MqttSettings> fromUrl(const QString &url);
     // A prefix every topic of the relay can be made from; why not, naming what is wrong: a
-    // wildcard, a leading `$` (the broker's own topics), an empty level, a control character, or
-    // more bytes than a topic may hold.
+    // wildcard, a leading `$` (the broker's own topics), an empty level, a control character (NUL
+    // included) or one of bidirectional text, or more bytes than a topic may hold.
     static Result<QString> checkedPrefix(const QString &prefix);
     // Whether this build speaks TLS (OpenSSL on Linux; the Windows build has none).
     static bool hasTls();
@@ -42,7 +42,4 @@ struct MqttSettings {
     // offline once the broker gives up on it); 23 letters and digits, which every broker must
     // accept.
     QByteArray clientId() const;
-
-    // PREFIX/LEAF
-    QString topic(const QString &leaf) const { return prefix + u'/' + leaf; }
 };

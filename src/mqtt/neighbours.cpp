@@ -3,10 +3,26 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSysInfo>
+#include <algorithm>
+
+namespace {
+constexpr qsizetype LargestGreeting = 512;
+constexpr qsizetype LongestClientId = 23;
+constexpr qsizetype LongestHostShown = 64;
+constexpr int MostHeardPerSecond = 5;
+constexpr qsizetype MostRemembered = 64;
+
+// 1 to 23 letters and digits, as every relay's client id is, made or given.
+bool isClientId(const QString &id)
+{
+    return !id.isEmpty() && id.size() <= LongestClientId &&
+           std::all_of(id.begin(), id.end(),
+                       [](QChar c) { return c.unicode() < 0x80 && c.isLetterOrNumber(); });
+}
+} // namespace
 
 Neighbours::Neighbours(const MqttSettings &settings)
-    : m_topic(settings.topic(QStringLiteral("hello")))
-    , m_prefix(settings.prefix)
+    : m_prefix(settings.prefix)
     , m_clientId(settings.clientId())
 {
 }
@@ -21,20 +37,33 @@ QByteArray Neighbours::message(bool answer) const
 
 Neighbours::Heard Neighbours::heard(const QByteArray &payload)
 {
+    if (payload.size() > LargestGreeting)
+        return {};
     const QJsonObject other = QJsonDocument::fromJson(payload).object();
     const QString id = other.value(u"client_id"_qs).toString();
-    if (id.isEmpty() || id == QString::fromLatin1(m_clientId))
+    if (!isClientId(id) || id == QString::fromLatin1(m_clientId) || !withinAllowance())
         return {};
     Heard heard;
     if (!other.value(u"answer"_qs).toBool())
         heard.answer = message(true);
-    if (!m_met.contains(id)) {
-        m_met.insert(id);
-        const QString host = other.value(u"host"_qs).toString();
-        heard.line = QStringLiteral("另一个 morvane-relay（主机 %1，客户端标识 %2）也在主题前缀 %3 "
-                                    "上应答：每个请求都会被执行两次")
-                         .arg(host.isEmpty() ? QStringLiteral("未知") : host.left(64), id.left(64),
-                              m_prefix);
-    }
+    if (m_met.contains(id))
+        return heard;
+    // Forgotten, the relays met are told of again when they greet, a few a second at most.
+    if (m_met.size() >= MostRemembered)
+        m_met.clear();
+    m_met.insert(id);
+    const QString host = other.value(u"host"_qs).toString().left(LongestHostShown);
+    heard.line = QStringLiteral("另一个 morvane-relay（主机 %1，客户端标识 %2）也在主题前缀 %3 "
+                                "上应答：每个请求都会被执行两次")
+                     .arg(host.isEmpty() ? QStringLiteral("未知") : host, id, m_prefix);
     return heard;
+}
+
+bool Neighbours::withinAllowance()
+{
+    if (!m_second.isValid() || m_second.hasExpired(1000)) {
+        m_second.start();
+        m_heardThisSecond = 0;
+    }
+    return m_heardThisSecond++ < MostHeardPerSecond;
 }

@@ -287,8 +287,8 @@ void Relay::replaceBroker(const std::optional<MqttSettings> &settings)
             failure ? m_log.failure(line) : m_log.event(line);
         });
         connect(m_mqtt, &MqttLink::stopped, this, &Relay::stopped);
-        if (m_serving)
-            m_mqtt->publishCommand(m_command, !m_stateOwed);
+        if (m_serving && !m_stateOwed)
+            m_mqtt->keepState(m_command);
         m_mqtt->publishDiagnostics(m_diagnostics.healthNow(), true);
     }
     if (!old)

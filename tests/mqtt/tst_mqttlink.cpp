@@ -44,12 +44,13 @@ struct Watched {
     QStringList events;
 };
 
+// Well formed, as the relay checks a discovery prefix made from it: no empty level.
 QString uniquePrefix()
 {
-    return QStringLiteral("tst/%1/%2/%3")
+    const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-');
+    return QStringLiteral("tst/%1/%2%3")
         .arg(QCoreApplication::applicationPid())
-        .arg(QString::fromLatin1(QTest::currentTestFunction()))
-        .arg(QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-'));
+        .arg(QString::fromLatin1(QTest::currentTestFunction()), tag.isEmpty() ? tag : u'/' + tag);
 }
 
 QByteArray topicOf(const MqttSettings &settings, const QString &leaf)
@@ -71,6 +72,19 @@ RelayFacts factsWith(const QStringList &keys)
     for (const QString &key : keys)
         facts.outputs.push_back({key, key, key == u"serial", key == u"serial"});
     return facts;
+}
+
+// The switches' configs a hub finds under `discoveryPrefix`.
+QStringList announced(quint16 port, const QString &discoveryPrefix, qsizetype expected = 15)
+{
+    Far hub(port, {(discoveryPrefix + u"/switch/#"_qs).toUtf8()});
+    if (hub.subscribed())
+        runUntil([&] { return hub.messages.size() >= expected; }, 1000);
+    QStringList topics;
+    for (const Message &message : std::as_const(hub.messages))
+        if (!message.payload.isEmpty())
+            topics << QString::fromUtf8(message.topic);
+    return topics;
 }
 
 const QByteArray Started = QByteArray::fromHex("C6F4B6AF"); // 启动 in GBK
@@ -96,6 +110,8 @@ private slots:
     void oversizedRequestNeverArrives();
     void announcedAsTheHubReadsIt();
     void announcementFollowsTheSettings();
+    void actsOnlyOnItsOwnMarker_data();
+    void actsOnlyOnItsOwnMarker();
     void refusedLoginNamesTheReason_data();
     void refusedLoginNamesTheReason();
     void brokerDownAtStartGetsTheLatestCommand();
@@ -272,6 +288,7 @@ void tst_MqttLink::passesRequestsOnAsSent_data()
     QTest::newRow("GBK") << Bytes::TurnOn;
     QTest::newRow("two fields") << QByteArray("关闭电视,打开空调\r\n");
     QTest::newRow("NUL and junk") << QByteArray("\x00\xff\x81", 3);
+    // What clearing a retained request sends: no request, and nothing to tell.
     QTest::newRow("empty") << QByteArray();
 }
 
@@ -293,10 +310,13 @@ void tst_MqttLink::passesRequestsOnAsSent()
     QVERIFY(far.subscribed());
     far.publish(topicOf(settings, QStringLiteral("command")), "空调=启动");
     far.publish(topicOf(settings, QStringLiteral("request")), payload);
-    QVERIFY(runUntil([&] { return arrived.size() == 1; }, 5000));
-    QCOMPARE(arrived[0][0].toByteArray(), payload);
+    far.publish(topicOf(settings, QStringLiteral("request")), "打开空调");
+    const qsizetype expected = payload.isEmpty() ? 1 : 2;
+    QVERIFY(runUntil([&] { return arrived.size() == expected; }, 5000));
+    QCOMPARE(arrived[0][0].toByteArray(), payload.isEmpty() ? QByteArray("打开空调") : payload);
     QTest::qWait(200);
-    QCOMPARE(arrived.size(), 1);
+    QCOMPARE(arrived.size(), expected);
+    QCOMPARE(watched.events.size(), 1);
 }
 
 // Left on the broker by `mosquitto_pub -r`: told once with the way to clear it, across
@@ -336,7 +356,9 @@ void tst_MqttLink::retainedRequestIsToldNotCarriedOut()
 // the broker, and each says the other is there, naming its host.
 void tst_MqttLink::twoRelaysOnOnePrefixBothStay()
 {
-    MqttSettings first = plain(m_broker.port), second = first;
+    MqttSettings first = plain(m_broker.port);
+    first.discoveryPrefix = first.prefix + u"/ha"_qs;
+    MqttSettings second = first;
     first.instance = QStringLiteral("a");
     second.instance = QStringLiteral("b");
     Watched one(first), other(second);
@@ -352,6 +374,18 @@ void tst_MqttLink::twoRelaysOnOnePrefixBothStay()
         QCOMPARE(watched->events.filter(told).size(), 1);
     }
     QVERIFY(first.clientId() != second.clientId());
+
+    // Each keeps its switches, the hub back or not; greetings from anyone are told a few a second.
+    QCOMPARE(announced(m_broker.port, first.discoveryPrefix, 30).size(), 30);
+    Far far(m_broker.port, {});
+    QVERIFY(far.subscribed());
+    far.publish((first.discoveryPrefix + u"/status"_qs).toUtf8(), "online");
+    for (int i = 0; i < 200; ++i)
+        far.publish(topicOf(first, u"hello"_qs),
+                    R"({"client_id":"x)" + QByteArray::number(i) + "\"}");
+    QTest::qWait(2500);
+    QCOMPARE(announced(m_broker.port, first.discoveryPrefix, 30).size(), 30);
+    QVERIFY2(one.events.size() <= 2 + 2 * 5, one.log().constData());
 }
 
 // Two links of one client id, as two relays started from one copied settings file on machines that
@@ -522,11 +556,12 @@ void tst_MqttLink::announcedAsTheHubReadsIt()
     QVERIFY(QDateTime::fromString(shown(u"started"_qs).toString(), Qt::ISODate).isValid());
     QCOMPARE(shown(u"version"_qs), u"1.0.0"_qs);
 
-    // The hub back after a restart is told again.
+    // The hub back after a restart is told again, once however often it says so.
     hub.messages.clear();
-    hub.publish((settings.discoveryPrefix + u"/status"_qs).toUtf8(), "online");
+    for (int i = 0; i < 100; ++i)
+        hub.publish((settings.discoveryPrefix + u"/status"_qs).toUtf8(), "online");
     QVERIFY(runUntil([&] { return hub.messages.size() >= 22; }, 5000));
-    QTest::qWait(300);
+    QTest::qWait(1500);
     QCOMPARE(hub.messages.size(), 22);
 }
 
@@ -573,6 +608,46 @@ void tst_MqttLink::announcementFollowsTheSettings()
     QVERIFY(runWith(QString(), udp));
     QCOMPARE(configs(second).size(), 0);
     QVERIFY(retainedAt(m_broker.port, topicOf(settings, u"discovery"_qs)).isEmpty());
+}
+
+void tst_MqttLink::actsOnlyOnItsOwnMarker_data()
+{
+    QTest::addColumn<QByteArray>("marker"); // PREFIX, DPREFIX and NODE as the relay's
+    QTest::addColumn<bool>("retained");
+
+    QTest::newRow("NUL cutting the topic")
+        << QByteArray(R"({"prefix":"PREFIX/victim\u0000","node":"x"})") << false;
+    QTest::newRow("own node, NUL kept")
+        << QByteArray(R"({"prefix":"PREFIX/victim\u0000","node":"NODE"})") << true;
+    QTest::newRow("own, keys swapped")
+        << QByteArray(R"({"prefix":"DPREFIX","node":"NODE"})") << false;
+}
+
+// What anyone publishes at PREFIX/discovery, now or kept for the next connection, withdraws
+// neither the relay's switches nor any other retained message.
+void tst_MqttLink::actsOnlyOnItsOwnMarker()
+{
+    QFETCH(QByteArray, marker);
+    QFETCH(bool, retained);
+    MqttSettings settings = plain(m_broker.port);
+    settings.discoveryPrefix = settings.prefix + u"/ha"_qs;
+    marker.replace("DPREFIX", settings.discoveryPrefix.toUtf8())
+        .replace("PREFIX", settings.prefix.toUtf8())
+        .replace("NODE", settings.clientId());
+    const QByteArray victim = topicOf(settings, u"victim"_qs);
+    Far far(m_broker.port, {});
+    QVERIFY(far.subscribed());
+    far.publish(victim, "kept", true);
+    if (retained)
+        far.publish(topicOf(settings, u"discovery"_qs), marker, true);
+    Watched watched(settings);
+    QVERIFY(watched.connected());
+    QCOMPARE(announced(m_broker.port, settings.discoveryPrefix).size(), 15);
+    if (!retained)
+        far.publish(topicOf(settings, u"discovery"_qs), marker);
+    QTest::qWait(500);
+    QCOMPARE(retainedAt(m_broker.port, victim).value(0).payload, QByteArray("kept"));
+    QCOMPARE(announced(m_broker.port, settings.discoveryPrefix).size(), 15);
 }
 
 void tst_MqttLink::refusedLoginNamesTheReason_data()

@@ -127,6 +127,9 @@ private slots:
         QTest::newRow("discovery prefix with an escape")
             << QStringList{} << QByteArray("mqtt=mqtt://hub\nmqtt_discovery=home\x1b[2Jassistant\n")
             << u"2 控制字符"_qs;
+        QTest::newRow("discovery reordering the line")
+            << QStringList{"--mqtt", "mqtt://hub", "--mqtt-discovery", "home\u202eassistant"}
+            << none << u"2 双向文字控制符"_qs;
         QTest::newRow("discovery without mqtt")
             << QStringList{"--udp", "h:5", "--mqtt-discovery", "homeassistant"} << none
             << u"2 --mqtt-discovery 只能与 --mqtt 同用"_qs;
@@ -333,10 +336,11 @@ private slots:
             {u"--mqtt"_qs, u"mqtt://127.0.0.1:9/t"_qs, u"--request"_qs, u"none"_qs});
         QVERIFY(under.relay);
         under.relay->requestArrived(
-            QStringLiteral("\"你好\r\n2026-12-09 00:00:00.000  已停止\u2028\x1b[2J\"").toUtf8());
+            QStringLiteral("\"你好\r\n2026-12-09 00:00:00.000  已停止\u2028\x1b[2J\u202e\"")
+                .toUtf8());
         QCOMPARE(under.lines.size(), 1);
         QVERIFY2(under.lines[0].contains(
-                     u"“你好\\r\\n2026-12-09 00:00:00.000  已停止\\u2028\\x1b[2J”"_qs),
+                     u"“你好\\r\\n2026-12-09 00:00:00.000  已停止\\u2028\\x1b[2J\\u202e”"_qs),
                  qPrintable(under.lines[0]));
     }
 

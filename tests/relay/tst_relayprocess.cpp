@@ -220,6 +220,30 @@ private slots:
         QVERIFY(stateShown("启动"));
     }
 
+    // A reload that has the relay connect to the broker anew publishes no command of its own.
+    void reloadOfTheBrokerPublishesNoCommand()
+    {
+        Broker broker;
+        QVERIFY2(broker.read(), "no broker: run through CTest, whose fixture starts one");
+        QTemporaryDir dir;
+        const QString prefix = QStringLiteral("reload%1").arg(QCoreApplication::applicationPid());
+        const QString config = dir.filePath(u"relay.conf"_qs);
+        const QString mqtt =
+            QStringLiteral("mqtt=mqtt://127.0.0.1:%1/%2\n").arg(broker.port).arg(prefix);
+        QVERIFY(writeFile(config, mqtt.toUtf8()));
+        Far far(broker.port, {(prefix + u"/command"_qs).toUtf8()});
+        QVERIFY(far.subscribed());
+        RelayProcess relay(dir, {u"--config"_qs, config});
+        QVERIFY(relay.waitForError(u"已连接 MQTT 服务器"_qs));
+        QVERIFY(writeRequest(dir.path(), Bytes::TurnOn));
+        QVERIFY(runUntil([&] { return far.messages.size() == 1; }));
+        QVERIFY(writeFile(config, (mqtt + u"mqtt_keepalive=60\n"_qs).toUtf8()));
+        relay.signal(SIGHUP);
+        QVERIFY(runUntil([&] { return relay.error().count(u"已连接 MQTT 服务器") == 2; }));
+        QTest::qWait(500);
+        QCOMPARE(far.messages.size(), 1);
+    }
+
     // Requests a few milliseconds apart, as a hub's switches send them: each one's datagram out
     // within a few milliseconds, not held back by the broker until the relay's kernel acknowledges
     // what the broker sent it last (up to 40 ms).

@@ -1,0 +1,44 @@
+#include "mqtttopics.h"
+
+#include "commandbuilder.h"
+
+namespace {
+QString under(const QString &prefix, QStringView leaf)
+{
+    return prefix + u'/' + leaf.toString();
+}
+} // namespace
+
+MqttTopics::MqttTopics(const MqttSettings &settings)
+    : request(under(settings.prefix, u"request"))
+    , command(under(settings.prefix, u"command"))
+    , status(under(settings.prefix, u"status"))
+    , hello(under(settings.prefix, u"hello"))
+    , discovery(under(settings.prefix, u"discovery"))
+    , hubStatus(settings.discoveryPrefix.isEmpty() ? QString()
+                                                   : under(settings.discoveryPrefix, u"status"))
+    , m_prefix(settings.prefix)
+{
+}
+
+QString MqttTopics::state(QStringView appliance) const
+{
+    return m_prefix + QStringLiteral("/state/") + appliance.toString();
+}
+
+QString MqttTopics::switchConfig(const QString &discoveryPrefix, const QString &node,
+                                 QStringView appliance)
+{
+    return QStringLiteral("%1/switch/%2/%3/config")
+        .arg(discoveryPrefix, node, QString::fromLatin1(appliance.toUtf8().toHex()));
+}
+
+QString MqttTopics::stateWord(bool on)
+{
+    return (on ? CommandBuilder::OnSuffix : CommandBuilder::OffSuffix).mid(1).toString();
+}
+
+QString MqttTopics::switchRequest(QStringView appliance, bool on)
+{
+    return (on ? QStringLiteral("打开") : QStringLiteral("关闭")) + appliance.toString();
+}
