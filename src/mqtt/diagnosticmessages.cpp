@@ -49,24 +49,9 @@ QString outputName(const QString &key)
 
 namespace DiagnosticMessages {
 
-QString outputTopic(const MqttSettings &settings, const QString &key)
-{
-    return settings.topic(QStringLiteral("output/") + key);
-}
-
-QString activityTopic(const MqttSettings &settings)
-{
-    return settings.topic(QStringLiteral("activity"));
-}
-
-QString healthTopic(const MqttSettings &settings)
-{
-    return settings.topic(QStringLiteral("health"));
-}
-
 QByteArray connectivity(bool connected)
 {
-    return connected ? QByteArrayLiteral("ON") : QByteArrayLiteral("OFF");
+    return connected ? MqttTopics::Connected : MqttTopics::Disconnected;
 }
 
 QByteArray activity(const RelayFacts &facts)
@@ -103,22 +88,21 @@ QByteArray health(const RelayFacts &facts)
         .toJson(QJsonDocument::Compact);
 }
 
-QList<Entity> entities(const MqttSettings &settings, const QString &node,
-                       const QStringList &outputKeys, const QJsonObject &device,
-                       const QJsonValue &availability)
+QList<Entity> entities(const MqttTopics &topics, const QString &node, const QStringList &outputKeys,
+                       const QJsonObject &device, const QJsonValue &availability)
 {
     const auto made = [&](const QString &objectId, const QString &name, const QString &topic) {
         return entity(node, objectId, name, topic, device, availability);
     };
     QList<Entity> entities;
     for (const QString &key : outputKeys) {
-        QJsonObject config = made(key, outputName(key) + u" 连接"_qs, outputTopic(settings, key));
+        QJsonObject config = made(key, outputName(key) + u" 连接"_qs, topics.output(key));
         config.insert(u"device_class"_qs, u"connectivity"_qs);
         config.insert(u"payload_on"_qs, QString::fromLatin1(connectivity(true)));
         config.insert(u"payload_off"_qs, QString::fromLatin1(connectivity(false)));
         entities.append({QStringLiteral("binary_sensor"), key, config});
     }
-    const QString activity = activityTopic(settings), health = healthTopic(settings);
+    const QString &activity = topics.activity, &health = topics.health;
     entities.append(
         {Sensor, u"last_request"_qs,
          field(made(u"last_request"_qs, u"最后的请求"_qs, activity), u"last_request"_qs)});

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mqttsettings.h"
+#include "mqtttopics.h"
 #include "relayfacts.h"
 
 #include <QByteArray>
@@ -14,10 +14,6 @@
 // commands sent (JSON), and PREFIX/health the whole (JSON, at most every few seconds). The hub is
 // told of them as diagnostic entities of the relay's device.
 namespace DiagnosticMessages {
-QString outputTopic(const MqttSettings &settings, const QString &key);
-QString activityTopic(const MqttSettings &settings);
-QString healthTopic(const MqttSettings &settings);
-
 QByteArray connectivity(bool connected);
 QByteArray activity(const RelayFacts &facts);
 QByteArray health(const RelayFacts &facts);
@@ -29,9 +25,8 @@ struct Entity {
     QString objectId;
     QJsonObject config;
 };
-QList<Entity> entities(const MqttSettings &settings, const QString &node,
-                       const QStringList &outputKeys, const QJsonObject &device,
-                       const QJsonValue &availability);
+QList<Entity> entities(const MqttTopics &topics, const QString &node, const QStringList &outputKeys,
+                       const QJsonObject &device, const QJsonValue &availability);
 // Object ids alone, for withdrawing what was announced with `outputKeys`.
 QList<Entity> withdrawn(const QStringList &outputKeys);
 } // namespace DiagnosticMessages

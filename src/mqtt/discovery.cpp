@@ -93,7 +93,7 @@ QList<Discovery::Message> Discovery::withdrawal(const QByteArray &marker,
         return this->gone(gone);
     QList<Message> withdrawals = switches(prefix, true) + diagnostics(prefix, keys, true);
     for (const QString &key : std::as_const(gone))
-        withdrawals.append({DiagnosticMessages::outputTopic(m_settings, key), {}});
+        withdrawals.append({m_topics.output(key), {}});
     if (m_settings.discoveryPrefix.isEmpty())
         withdrawals.append({m_topics.discovery, {}});
     return withdrawals;
@@ -107,7 +107,7 @@ QList<Discovery::Message> Discovery::gone(const QStringList &outputKeys) const
             withdrawals.append({QStringLiteral("%1/binary_sensor/%2/%3/config")
                                     .arg(m_settings.discoveryPrefix, m_node, key),
                                 {}});
-        withdrawals.append({DiagnosticMessages::outputTopic(m_settings, key), {}});
+        withdrawals.append({m_topics.output(key), {}});
     }
     return withdrawals;
 }
@@ -129,7 +129,7 @@ QList<Discovery::Message> Discovery::diagnostics(const QString &discoveryPrefix,
     QList<Message> messages;
     const QList<DiagnosticMessages::Entity> entities =
         withdraw ? DiagnosticMessages::withdrawn(outputKeys)
-                 : DiagnosticMessages::entities(m_settings, m_node, outputKeys,
+                 : DiagnosticMessages::entities(m_topics, m_node, outputKeys,
                                                 device(m_settings, m_node), availability(m_topics));
     for (const DiagnosticMessages::Entity &entity : entities)
         messages.append({QStringLiteral("%1/%2/%3/%4/config")

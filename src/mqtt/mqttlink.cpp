@@ -99,13 +99,11 @@ void MqttLink::sendDiagnostics(bool health)
         m_announcedKeys = keys;
     }
     for (const OutputFacts &output : m_facts.outputs)
-        publishChanged(DiagnosticMessages::outputTopic(m_settings, output.key),
+        publishChanged(m_topics.output(output.key),
                        DiagnosticMessages::connectivity(output.connected));
-    publishChanged(DiagnosticMessages::activityTopic(m_settings),
-                   DiagnosticMessages::activity(m_facts));
+    publishChanged(m_topics.activity, DiagnosticMessages::activity(m_facts));
     if (health)
-        m_client.publishFact(DiagnosticMessages::healthTopic(m_settings),
-                             DiagnosticMessages::health(m_facts));
+        m_client.publishFact(m_topics.health, DiagnosticMessages::health(m_facts));
 }
 
 void MqttLink::publishChanged(const QString &topic, const QByteArray &payload)
