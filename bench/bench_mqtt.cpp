@@ -267,8 +267,15 @@ void rate(const Forwarder &program, Publisher &publisher, quint16 broker,
     const int total = Rate * RateSeconds;
     const QByteArray topic = program.topic();
     std::unique_ptr<Subscriber> commands;
-    if (program.expected.command)
+    std::vector<std::unique_ptr<Subscriber>> diagnostics;
+    if (program.expected.command) {
         commands = std::make_unique<Subscriber>(broker, program.prefix + "/command");
+        // What the relay tells of itself, published from timers, never per request.
+        for (const char *leaf : {"/activity", "/health", "/output/+"}) {
+            diagnostics.push_back(std::make_unique<Subscriber>(broker, program.prefix + leaf));
+            diagnostics.back()->quietened(300); // what was retained from before
+        }
+    }
     const double cpuBefore = processCpuSeconds(program.process.processId());
     std::vector<QByteArray> received;
     received.reserve(size_t(total));
@@ -296,6 +303,11 @@ void rate(const Forwarder &program, Publisher &publisher, quint16 broker,
     std::printf("mqtt_%s_rate_command_received %zu of_%d\n", name, published.size(), total);
     std::printf("mqtt_%s_rate_command_out_of_order %d count\n", name,
                 outOfPlace(published, requests, program.expected.command));
+    size_t told = 0;
+    for (const std::unique_ptr<Subscriber> &subscriber : diagnostics)
+        told += subscriber->quietened(1000).size();
+    std::printf("mqtt_%s_rate_diagnostics %zu count\n", name, told);
+    std::printf("mqtt_%s_rate_diagnostics_per_s %.1f per_s\n", name, double(told) / RateSeconds);
 }
 
 // A 250 MB publish on the request topic.

@@ -1,12 +1,37 @@
 #include "discovery.h"
 
 #include "commandbuilder.h"
+#include "diagnosticmessages.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 namespace {
+QJsonObject device(const MqttSettings &settings, const QString &node)
+{
+    return {{u"identifiers"_qs, QJsonArray{node}},
+            {u"name"_qs, u"Morvane "_qs + settings.prefix},
+            {u"manufacturer"_qs, u"Morvane"_qs},
+            {u"model"_qs, u"morvane-relay"_qs},
+            {u"sw_version"_qs, QStringLiteral(MORVANE_VERSION)}};
+}
+
+QJsonArray availability(const MqttTopics &topics)
+{
+    return {QJsonObject{{u"topic"_qs, topics.status},
+                        {u"payload_available"_qs, QString::fromLatin1(MqttTopics::Online)},
+                        {u"payload_not_available"_qs, QString::fromLatin1(MqttTopics::Offline)}}};
+}
+
+// Only what the relay makes: a marker from elsewhere must not name other topics.
+bool isOutputKey(const QString &key)
+{
+    static const QRegularExpression shape(u"^(serial|udp_([0-9a-f]{2})+)$"_qs);
+    return shape.match(key).hasMatch();
+}
+
 QJsonObject switchConfig(const MqttSettings &settings, const MqttTopics &topics,
                          const QString &node, QStringView view)
 {
@@ -22,20 +47,12 @@ QJsonObject switchConfig(const MqttSettings &settings, const MqttTopics &topics,
         {u"state_topic"_qs, topics.state(word)},
         {u"state_on"_qs, MqttTopics::stateWord(true)},
         {u"state_off"_qs, MqttTopics::stateWord(false)},
-        {u"availability"_qs,
-         QJsonArray{
-             QJsonObject{{u"topic"_qs, topics.status},
-                         {u"payload_available"_qs, QString::fromLatin1(MqttTopics::Online)},
-                         {u"payload_not_available"_qs, QString::fromLatin1(MqttTopics::Offline)}}}},
+        {u"availability"_qs, availability(topics)},
         {u"qos"_qs, 1},
         {u"retain"_qs, false},
         {u"encoding"_qs,
          settings.encoding == MqttSettings::Encoding::Gbk ? u"gbk"_qs : u"utf-8"_qs},
-        {u"device"_qs, QJsonObject{{u"identifiers"_qs, QJsonArray{node}},
-                                   {u"name"_qs, u"Morvane "_qs + settings.prefix},
-                                   {u"manufacturer"_qs, u"Morvane"_qs},
-                                   {u"model"_qs, u"morvane-relay"_qs},
-                                   {u"sw_version"_qs, version}}},
+        {u"device"_qs, device(settings, node)},
         {u"origin"_qs, QJsonObject{{u"name"_qs, u"morvane-relay"_qs}, {u"sw_version"_qs, version}}},
     };
 }
@@ -48,24 +65,50 @@ Discovery::Discovery(const MqttSettings &settings)
 {
 }
 
-QList<Discovery::Message> Discovery::announcement() const
+QList<Discovery::Message> Discovery::announcement(const QStringList &outputKeys) const
 {
     if (m_settings.discoveryPrefix.isEmpty())
         return {};
     return switches(m_settings.discoveryPrefix, false) +
-           QList<Message>{{m_topics.discovery, markerPayload()}};
+           diagnostics(m_settings.discoveryPrefix, outputKeys, false) +
+           QList<Message>{{m_topics.discovery, markerPayload(outputKeys)}};
 }
 
-QList<Discovery::Message> Discovery::withdrawal(const QByteArray &marker) const
+QList<Discovery::Message> Discovery::withdrawal(const QByteArray &marker,
+                                                const QStringList &outputKeys) const
 {
     const QJsonObject last = QJsonDocument::fromJson(marker).object();
     const QString prefix = last.value(u"prefix"_qs).toString();
-    if (last.value(u"node"_qs).toString() != m_node || !MqttSettings::checkedPrefix(prefix) ||
-        prefix == m_settings.discoveryPrefix)
+    if (last.value(u"node"_qs).toString() != m_node || !MqttSettings::checkedPrefix(prefix))
         return {};
-    QList<Message> withdrawals = switches(prefix, true);
+    QStringList keys, gone;
+    for (const QJsonValue key : last.value(u"outputs"_qs).toArray()) {
+        if (!isOutputKey(key.toString()))
+            continue;
+        keys << key.toString();
+        if (!outputKeys.contains(key.toString()))
+            gone << key.toString();
+    }
+    if (prefix == m_settings.discoveryPrefix)
+        return this->gone(gone);
+    QList<Message> withdrawals = switches(prefix, true) + diagnostics(prefix, keys, true);
+    for (const QString &key : std::as_const(gone))
+        withdrawals.append({m_topics.output(key), {}});
     if (m_settings.discoveryPrefix.isEmpty())
         withdrawals.append({m_topics.discovery, {}});
+    return withdrawals;
+}
+
+QList<Discovery::Message> Discovery::gone(const QStringList &outputKeys) const
+{
+    QList<Message> withdrawals;
+    for (const QString &key : outputKeys) {
+        if (!m_settings.discoveryPrefix.isEmpty())
+            withdrawals.append({QStringLiteral("%1/binary_sensor/%2/%3/config")
+                                    .arg(m_settings.discoveryPrefix, m_node, key),
+                                {}});
+        withdrawals.append({m_topics.output(key), {}});
+    }
     return withdrawals;
 }
 
@@ -80,9 +123,26 @@ QList<Discovery::Message> Discovery::switches(const QString &discoveryPrefix, bo
     return messages;
 }
 
-QByteArray Discovery::markerPayload() const
+QList<Discovery::Message> Discovery::diagnostics(const QString &discoveryPrefix,
+                                                 const QStringList &outputKeys, bool withdraw) const
 {
-    return QJsonDocument(
-               QJsonObject{{u"prefix"_qs, m_settings.discoveryPrefix}, {u"node"_qs, m_node}})
+    QList<Message> messages;
+    const QList<DiagnosticMessages::Entity> entities =
+        withdraw ? DiagnosticMessages::withdrawn(outputKeys)
+                 : DiagnosticMessages::entities(m_topics, m_node, outputKeys,
+                                                device(m_settings, m_node), availability(m_topics));
+    for (const DiagnosticMessages::Entity &entity : entities)
+        messages.append({QStringLiteral("%1/%2/%3/%4/config")
+                             .arg(discoveryPrefix, entity.component, m_node, entity.objectId),
+                         withdraw ? QByteArray()
+                                  : QJsonDocument(entity.config).toJson(QJsonDocument::Compact)});
+    return messages;
+}
+
+QByteArray Discovery::markerPayload(const QStringList &outputKeys) const
+{
+    return QJsonDocument(QJsonObject{{u"prefix"_qs, m_settings.discoveryPrefix},
+                                     {u"node"_qs, m_node},
+                                     {u"outputs"_qs, QJsonArray::fromStringList(outputKeys)}})
         .toJson(QJsonDocument::Compact);
 }

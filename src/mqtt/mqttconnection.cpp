@@ -121,7 +121,8 @@ void MqttConnection::backOff()
 {
     m_takenOverDelay =
         std::clamp(m_takenOverDelay * 2, TakenOverDelaySeconds, LongestTakenOverDelaySeconds);
-    const QString line = Errors::mqttTakenOver(QString::fromLatin1(m_clientId), where(), m_takenOverDelay);
+    const QString line =
+        Errors::mqttTakenOver(QString::fromLatin1(m_clientId), where(), m_takenOverDelay);
     later([this, line] { emit event(line, true); });
     m_lastLine.clear();
     m_state = State::Waiting;

@@ -1,5 +1,7 @@
 #include "mqttlink.h"
 
+#include "diagnosticmessages.h"
+
 #include <QRandomGenerator>
 
 namespace {
@@ -38,18 +40,79 @@ void MqttLink::stop()
     m_connection.stop();
 }
 
-void MqttLink::publishCommand(const QString &command)
+void MqttLink::publishCommand(const QString &command, bool taken)
 {
     if (command.isEmpty())
         return;
     m_command = command;
-    const std::optional<ApplianceStates::State> state = m_states.keep(command);
+    const std::optional<ApplianceStates::State> state =
+        taken ? m_states.keep(command) : std::nullopt;
     if (!m_connection.isConnected())
         return;
     sendCommand();
     if (state)
         publishState(*state);
     m_client.sendPublished();
+}
+
+void MqttLink::commandTaken(const QString &command)
+{
+    const std::optional<ApplianceStates::State> state = m_states.keep(command);
+    if (!state || !m_connection.isConnected())
+        return;
+    publishState(*state);
+    m_client.sendPublished();
+}
+
+// Only the health message carries the resident memory: it is kept from the last one.
+void MqttLink::publishDiagnostics(const RelayFacts &facts, bool health)
+{
+    const qint64 resident = m_facts.residentBytes;
+    m_facts = facts;
+    if (!health)
+        m_facts.residentBytes = resident;
+    if (!m_connection.isConnected())
+        return;
+    sendDiagnostics(health);
+    m_client.sendPublished();
+}
+
+QStringList MqttLink::outputKeys() const
+{
+    QStringList keys;
+    for (const OutputFacts &output : m_facts.outputs)
+        keys << output.key;
+    return keys;
+}
+
+// Outputs added or taken away are announced, or withdrawn, first.
+void MqttLink::sendDiagnostics(bool health)
+{
+    const QStringList keys = outputKeys();
+    if (keys != m_announcedKeys) {
+        QStringList gone;
+        for (const QString &key : std::as_const(m_announcedKeys)) {
+            if (!keys.contains(key))
+                gone << key;
+        }
+        publishAll(m_discovery.gone(gone) + m_discovery.announcement(keys));
+        m_announcedKeys = keys;
+    }
+    for (const OutputFacts &output : m_facts.outputs)
+        publishChanged(m_topics.output(output.key),
+                       DiagnosticMessages::connectivity(output.connected));
+    publishChanged(m_topics.activity, DiagnosticMessages::activity(m_facts));
+    if (health)
+        m_client.publishFact(m_topics.health, DiagnosticMessages::health(m_facts));
+}
+
+void MqttLink::publishChanged(const QString &topic, const QByteArray &payload)
+{
+    QByteArray &published = m_published[topic];
+    if (published == payload)
+        return;
+    published = payload;
+    m_client.publishFact(topic, payload);
 }
 
 // Called from inside the library: what is published here goes out once the library returns.
@@ -62,10 +125,14 @@ void MqttLink::connected()
     m_client.subscribe(m_topics.discovery);
     if (!m_topics.hubStatus.isEmpty())
         m_client.subscribe(m_topics.hubStatus);
-    publishAll(m_discovery.announcement());
+    m_announcedKeys = outputKeys();
+    publishAll(m_discovery.announcement(m_announcedKeys));
     // The broker may have restarted without its retained messages.
     for (const ApplianceStates::State &state : m_states.all())
         publishState(state);
+    m_published.clear();
+    if (m_facts.started.isValid())
+        sendDiagnostics(true);
     if (!m_command.isEmpty())
         sendCommand();
 }
@@ -80,7 +147,7 @@ void MqttLink::arrived(const QString &topic, const QByteArray &payload, bool ret
     }
     if (topic == m_topics.discovery) {
         if (retained) {
-            publishAll(m_discovery.withdrawal(payload));
+            publishAll(m_discovery.withdrawal(payload, m_announcedKeys));
             m_client.sendPublished();
         }
         return;
@@ -120,7 +187,7 @@ void MqttLink::hubBack()
 {
     if (!m_connection.isConnected())
         return;
-    publishAll(m_discovery.announcement());
+    publishAll(m_discovery.announcement(m_announcedKeys));
     m_client.sendPublished();
 }
 

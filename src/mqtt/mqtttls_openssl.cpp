@@ -1,7 +1,7 @@
 #include "mqtttls.h"
 
-#include "regularfile.h"
 #include "mqtterrors.h"
+#include "regularfile.h"
 
 #include <QFile>
 #include <QHostAddress>

@@ -17,6 +17,8 @@ MqttTopics::MqttTopics(const MqttSettings &settings)
     , discovery(under(settings.prefix, u"discovery"))
     , hubStatus(settings.discoveryPrefix.isEmpty() ? QString()
                                                    : under(settings.discoveryPrefix, u"status"))
+    , activity(under(settings.prefix, u"activity"))
+    , health(under(settings.prefix, u"health"))
     , m_prefix(settings.prefix)
 {
 }
@@ -24,6 +26,11 @@ MqttTopics::MqttTopics(const MqttSettings &settings)
 QString MqttTopics::state(QStringView appliance) const
 {
     return m_prefix + QStringLiteral("/state/") + appliance.toString();
+}
+
+QString MqttTopics::output(const QString &key) const
+{
+    return m_prefix + QStringLiteral("/output/") + key;
 }
 
 QString MqttTopics::switchConfig(const QString &discoveryPrefix, const QString &node,

@@ -17,15 +17,21 @@ struct MqttTopics {
     const QString hello;     // PREFIX/hello: the greetings of relays on the same prefix
     const QString discovery; // PREFIX/discovery: what was announced to a hub last, retained
     const QString hubStatus; // DPREFIX/status: Online when the hub is back; empty without a hub
+    const QString activity;  // PREFIX/activity: the last request and command, the commands sent
+    const QString health;    // PREFIX/health: all the relay tells of itself (JSON), retained
 
     // PREFIX/state/APPLIANCE: stateWord(), retained.
     QString state(QStringView appliance) const;
+    // PREFIX/output/KEY: Connected or Disconnected, retained, whether the output works.
+    QString output(const QString &key) const;
     // DPREFIX/switch/NODE/ID/config, ID the appliance's word in hexadecimal UTF-8.
     static QString switchConfig(const QString &discoveryPrefix, const QString &node,
                                 QStringView appliance);
 
     static inline const QByteArray Online = QByteArrayLiteral("online");
     static inline const QByteArray Offline = QByteArrayLiteral("offline");
+    static inline const QByteArray Connected = QByteArrayLiteral("ON");
+    static inline const QByteArray Disconnected = QByteArrayLiteral("OFF");
     // 启动 or 关闭, as the command says it.
     static QString stateWord(bool on);
     // 打开APPLIANCE or 关闭APPLIANCE, a request on PREFIX/request.

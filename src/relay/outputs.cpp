@@ -8,7 +8,8 @@
 
 namespace {
 constexpr int LookUpAgainMs = 30000;
-}
+constexpr int LookAtTheLineMs = 1000;
+} // namespace
 
 Output::Output(RelayLog &log, QObject *parent)
     : QObject(parent)
@@ -29,20 +30,47 @@ void Output::book()
         return;
     const Result<Delivery> delivered = std::move(*m_delivered);
     m_delivered.reset();
+    m_refused = !delivered;
     if (!delivered) {
+        ++m_refusals;
+        m_lastFailure = delivered.error();
         const bool began = !m_failures.isFailing();
         m_failures.failed(name() + QStringLiteral(" 发送失败"), delivered.error());
         if (began)
             emit failingChanged();
     } else if (*delivered == Delivery::Busy) {
         ++m_skipped;
+        ++m_skips;
     } else {
         ++m_sent;
+        ++m_sends;
         if (m_failures.isFailing()) {
             m_failures.ended(name());
             emit failingChanged();
         }
     }
+    checkConnectivity();
+}
+
+void Output::checkConnectivity()
+{
+    const bool connected = isReachable() && !m_refused;
+    if (connected == m_connected)
+        return;
+    m_connected = connected;
+    emit connectivityChanged();
+}
+
+OutputFacts Output::facts() const
+{
+    OutputFacts facts;
+    facts.name = name();
+    facts.connected = m_connected;
+    facts.sends = m_sends;
+    facts.skipped = m_skips;
+    facts.failures = m_refusals;
+    facts.lastFailure = m_lastFailure;
+    return facts;
 }
 
 QString Output::tally() const
@@ -59,8 +87,9 @@ void Output::openBooks()
     m_skipped = 0;
 }
 
-Outputs::Outputs(RelayLog &log)
-    : m_log(log)
+Outputs::Outputs(RelayLog &log, QObject *parent)
+    : QObject(parent)
+    , m_log(log)
 {
 }
 
@@ -83,6 +112,10 @@ Result<void> Outputs::reload(const RelayOptions &before, const RelayOptions &aft
         m_outputs.push_back(output.get());
     if (m_serial)
         m_outputs.push_back(m_serial.get());
+    for (Output *output : m_outputs)
+        connect(output, &Output::connectivityChanged, this, &Outputs::changed,
+                Qt::UniqueConnection);
+    emit changed();
     return {};
 }
 
@@ -145,12 +178,14 @@ void Outputs::takeUdp(const QList<UdpDestination> &destinations, Sockets &socket
 Result<Delivery> Outputs::send(const QString &command)
 {
     Result<Delivery> outcome = Delivery::Sent;
+    m_took = false;
     if (command.isEmpty())
         return outcome;
     for (Output *output : m_outputs) {
         const Result<Delivery> &delivered = output->deliver(command);
         if (outcome && (!delivered || *delivered == Delivery::Busy))
             outcome = delivered;
+        m_took = m_took || (delivered && *delivered == Delivery::Sent);
     }
     return outcome;
 }
@@ -173,6 +208,14 @@ QStringList Outputs::tallies() const
     for (const Output *output : m_outputs)
         tallies << output->tally();
     return tallies;
+}
+
+std::vector<OutputFacts> Outputs::facts() const
+{
+    std::vector<OutputFacts> facts;
+    for (const Output *output : m_outputs)
+        facts.push_back(output->facts());
+    return facts;
 }
 
 QStringList Outputs::failing() const
@@ -205,12 +248,21 @@ Result<void> UdpOutput::start()
         m_transport.setDestination(address);
         m_address = Address::Known;
     }
+    checkConnectivity();
     return {};
 }
 
 QString UdpOutput::name() const
 {
     return QStringLiteral("UDP %1:%2").arg(m_destination.host).arg(m_destination.port);
+}
+
+OutputFacts UdpOutput::facts() const
+{
+    OutputFacts facts = Output::facts();
+    const QString where = QStringLiteral("%1:%2").arg(m_destination.host).arg(m_destination.port);
+    facts.key = QStringLiteral("udp_") + QString::fromLatin1(where.toUtf8().toHex());
+    return facts;
 }
 
 // Skipped while the host is being looked up.
@@ -233,10 +285,12 @@ void UdpOutput::lookedUp(const QList<QHostAddress> &addresses)
     if (!address) {
         m_address = Address::Unknown;
         m_lookup.retryIn(LookUpAgainMs);
+        checkConnectivity();
         return;
     }
     m_transport.setDestination(*address);
     m_address = Address::Known;
+    checkConnectivity();
     m_log.event(QStringLiteral("%1：主机“%2”的地址是 %3")
                     .arg(name(), m_destination.host, address->toString()));
 }
@@ -247,6 +301,8 @@ SerialOutput::SerialOutput(const RelayOptions &options, RelayLog &log, QObject *
     , m_given(options.serialDevices.first())
     , m_transport(&m_port, options.serialDevices, options.baudRate)
 {
+    m_watch.setInterval(LookAtTheLineMs);
+    connect(&m_watch, &QTimer::timeout, this, &SerialOutput::look);
 }
 
 QString SerialOutput::name() const
@@ -267,9 +323,31 @@ void SerialOutput::book()
         m_device = device;
     }
     Output::book();
+    // Started and stopped only as the connectivity changes, never per command.
+    if (isConnected() != m_watch.isActive())
+        isConnected() ? m_watch.start() : m_watch.stop();
+}
+
+OutputFacts SerialOutput::facts() const
+{
+    OutputFacts facts = Output::facts();
+    facts.key = QStringLiteral("serial");
+    facts.serial = true;
+    return facts;
 }
 
 Result<Delivery> SerialOutput::send(const QString &command)
 {
+    m_gone = false;
     return m_transport.send(command);
+}
+
+// The next command opens the line afresh, wherever the device is by then.
+void SerialOutput::look()
+{
+    if (m_transport.isPresent())
+        return;
+    m_gone = true;
+    m_watch.stop();
+    checkConnectivity();
 }

@@ -19,6 +19,7 @@ Relay::Relay(const RelayOptions &options, RelayLog &log, QObject *parent)
     , m_options(options)
     , m_log(log)
     , m_outputs(log)
+    , m_diagnostics(m_outputs)
     , m_timer(new PollTimer(this))
     , m_unreadable(log)
     , m_requests(log)
@@ -30,6 +31,8 @@ Relay::Relay(const RelayOptions &options, RelayLog &log, QObject *parent)
     // Only a file put on a network share from another machine waits up to 100 ms.
     m_timer->setRestInterval(RestingBeatMs);
     m_poller = pollerFor(options.requestFile);
+    connect(&m_outputs, &Outputs::changed, &m_diagnostics, &Diagnostics::changed);
+    connect(&m_diagnostics, &Diagnostics::ready, this, &Relay::publishDiagnostics);
 }
 
 Relay::~Relay() = default;
@@ -48,8 +51,10 @@ bool Relay::start()
     warnOfReadablePassword(m_options);
     if (m_mqtt && !MqttSettings::hasTls())
         m_log.event(QStringLiteral("本版本不支持 TLS：MQTT 只能以 mqtt:// 连接，不加密"));
-    if (m_mqtt)
+    if (m_mqtt) {
+        m_mqtt->publishDiagnostics(m_diagnostics.healthNow(), true);
         m_mqtt->start();
+    }
     followOutputs();
     if (m_poller) {
         connect(m_poller.get(), &Poller::polled, this, &Relay::serving, Qt::SingleShotConnection);
@@ -91,10 +96,14 @@ void Relay::requestArrived(const QByteArray &payload)
     }
     // The datagram goes out first: what is told of the request, and of what became of it, can wait.
     Q_UNUSED(m_outputs.send(command));
+    const bool taken = m_outputs.took() || m_outputs.isEmpty();
     m_requests.told(QStringLiteral("收到 MQTT 上的请求“%1”，命令“%2”").arg(shown(request), command),
                     request, command);
     m_outputs.book();
-    m_mqtt->publishCommand(command);
+    m_diagnostics.requested(request);
+    if (taken)
+        m_diagnostics.took(command);
+    m_mqtt->publishCommand(command, taken);
     m_fileCommandOwed = m_serving;
 }
 
@@ -124,13 +133,21 @@ void Relay::tellStatus()
 
 // The outputs have had the tick's command already: a new request or command is told before
 // their books take it.
+// A command that no output took on its first tick has its state follow on the first tick one does.
 void Relay::polled(const PollEvent &event)
 {
-    if (event.commandChanged)
+    const bool sent = event.outcome != PollEvent::Outcome::Absent &&
+                      event.outcome != PollEvent::Outcome::Unreadable;
+    if (event.commandChanged) {
         noteRequest(event);
-    else if (m_fileCommandOwed && event.outcome != PollEvent::Outcome::Absent && m_mqtt)
-        m_mqtt->publishCommand(event.command);
+    } else if (m_fileCommandOwed && sent) {
+        m_stateOwed = !event.command.isEmpty();
+        if (m_mqtt)
+            m_mqtt->publishCommand(event.command, false);
+    }
     m_fileCommandOwed = false;
+    if (m_stateOwed && sent && (m_outputs.took() || m_outputs.isEmpty()))
+        commandTaken(event.command);
     m_outputs.book();
     if (event.outcome == PollEvent::Outcome::Unreadable) {
         m_unreadable.failed(QStringLiteral("请求文件 %1 无法读取").arg(m_options.requestFile),
@@ -142,6 +159,7 @@ void Relay::polled(const PollEvent &event)
     if (event.outcome != PollEvent::Outcome::Absent || !m_serving)
         return;
     m_serving = false;
+    m_stateOwed = false;
     m_requests.told(QStringLiteral("请求已撤走：持续 %1 秒，%2")
                         .arg(seconds(m_log.now() - m_servingSince),
                              m_outputs.tallies().join(QStringLiteral("，"))),
@@ -169,8 +187,29 @@ void Relay::noteRequest(const PollEvent &event)
     }
     m_command = command;
     m_requests.told(line, event.request, command);
+    m_diagnostics.requested(event.request);
+    m_stateOwed = false;
+    const bool taken = m_outputs.took() || (m_outputs.isEmpty() && !command.isEmpty());
+    if (taken)
+        m_diagnostics.took(command);
+    else
+        m_stateOwed = !command.isEmpty();
     if (m_mqtt)
-        m_mqtt->publishCommand(command);
+        m_mqtt->publishCommand(command, taken);
+}
+
+void Relay::commandTaken(const QString &command)
+{
+    m_stateOwed = false;
+    m_diagnostics.took(command);
+    if (m_mqtt)
+        m_mqtt->commandTaken(command);
+}
+
+void Relay::publishDiagnostics(const RelayFacts &facts, bool health)
+{
+    if (m_mqtt)
+        m_mqtt->publishDiagnostics(facts, health);
 }
 
 // The request file's poller is made before the outputs: its watch takes a file descriptor too.
@@ -196,6 +235,7 @@ Result<void> Relay::reload(const RelayOptions &options)
     if (otherFile) {
         // Another request file is another request: the one served before is let go without a word.
         m_serving = false;
+        m_stateOwed = false;
         m_poller = std::move(poller);
     }
     if (!m_poller)
@@ -247,8 +287,9 @@ void Relay::replaceBroker(const std::optional<MqttSettings> &settings)
             failure ? m_log.failure(line) : m_log.event(line);
         });
         connect(m_mqtt, &MqttLink::stopped, this, &Relay::stopped);
-        if (m_serving)
+        if (m_serving && !m_stateOwed)
             m_mqtt->keepState(m_command);
+        m_mqtt->publishDiagnostics(m_diagnostics.healthNow(), true);
     }
     if (!old)
         return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "clientidlock.h"
+#include "diagnostics.h"
 #include "outputs.h"
 #include "pollcycle.h"
 #include "relaylog.h"
@@ -18,7 +19,9 @@ class PollTimer;
 // The relay without a desktop: polls the request file as the mode windows do, on the same beat
 // and with the same cycle, and sends every tick's command to each of its outputs. It logs what
 // happens, never what merely goes on: a request appearing, its command changing, the request going
-// away, failures and their ends.
+// away, failures and their ends. The state of an appliance on the broker is what at least one
+// output took (the broker's command topic, for a relay with no other output): a command every
+// output refused leaves it as it was.
 class Relay : public QObject {
     Q_OBJECT
 
@@ -53,6 +56,8 @@ signals:
 private:
     void polled(const PollEvent &event);
     void noteRequest(const PollEvent &event);
+    void commandTaken(const QString &command);
+    void publishDiagnostics(const RelayFacts &facts, bool health);
     QString requestsLine() const;
     void followOutputs();
     void tellStatus();
@@ -65,6 +70,7 @@ private:
     RelayLog &m_log;
     ClientIdLock m_clientIdLock;
     Outputs m_outputs;
+    Diagnostics m_diagnostics;
     PollTimer *m_timer;
     std::unique_ptr<Poller> m_poller;
     MqttLink *m_mqtt = nullptr;
@@ -73,6 +79,8 @@ private:
     bool m_serving = false;
     // A request over MQTT went out between ticks: the file's command, sent again, is the state.
     bool m_fileCommandOwed = false;
+    // The file's command went out on the broker, but no output has taken it yet.
+    bool m_stateOwed = false;
     qint64 m_servingSince = 0;
     QString m_command;
 };

@@ -2,6 +2,7 @@
 #include "commandbuilder.h"
 #include "mqttlink.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
@@ -60,6 +61,17 @@ QByteArray topicOf(const MqttSettings &settings, const QString &leaf)
 QString idOf(const MqttSettings &settings)
 {
     return QString::fromLatin1(settings.clientId());
+}
+
+// What a relay with the outputs of `keys` tells of itself.
+RelayFacts factsWith(const QStringList &keys)
+{
+    RelayFacts facts;
+    facts.started = QDateTime::currentDateTimeUtc();
+    facts.version = u"1.0.0"_qs;
+    for (const QString &key : keys)
+        facts.outputs.push_back({key, key, key == u"serial", key == u"serial"});
+    return facts;
 }
 
 // The switches' configs a hub finds under `discoveryPrefix`.
@@ -247,8 +259,8 @@ void tst_MqttLink::publishesCommandAndStateOnce()
     Watched watched(settings);
     QVERIFY(watched.connected());
 
-    watched.link.publishCommand(QString());
-    watched.link.publishCommand(command);
+    watched.link.publishCommand(QString(), true);
+    watched.link.publishCommand(command, true);
     QVERIFY(runUntil([&] { return far.messages.size() >= 2; }, 5000));
     QTest::qWait(300);
     QCOMPARE(far.messages.size(), 2);
@@ -458,31 +470,49 @@ void tst_MqttLink::oversizedRequestNeverArrives()
 }
 
 // The switches as a hub's discovery reads them: retained JSON at DPREFIX/switch/NODE/ID/config,
-// with the fields it needs to drive the relay through its request topic and show its states.
+// with the fields it needs to drive the relay through its request topic and show its states; in
+// the same device, the diagnostics, each with a state the broker keeps.
 void tst_MqttLink::announcedAsTheHubReadsIt()
 {
     MqttSettings settings = plain(m_broker.port);
     settings.discoveryPrefix = settings.prefix + u"/ha"_qs;
     settings.encoding = MqttSettings::Encoding::Gbk;
-    Far hub(m_broker.port, {(settings.discoveryPrefix + u"/switch/#"_qs).toUtf8()});
+    Far hub(m_broker.port, {(settings.discoveryPrefix + u"/+/+/+/config"_qs).toUtf8()});
     QVERIFY(hub.subscribed());
     Watched watched(settings);
+    const QString udp = u"udp_"_qs + QString::fromLatin1(QByteArray("10.0.0.9:8888").toHex());
+    watched.link.publishDiagnostics(factsWith({udp, u"serial"_qs}), true);
     QVERIFY(watched.connected());
-    QVERIFY(runUntil([&] { return hub.messages.size() >= 15; }, 5000));
+    QVERIFY(runUntil([&] { return hub.messages.size() >= 22; }, 5000));
     QTest::qWait(300);
-    QCOMPARE(hub.messages.size(), 15);
+    QCOMPARE(hub.messages.size(), 22);
 
-    const QRegularExpression topicShape(QRegularExpression::escape(settings.discoveryPrefix) +
-                                        u"/switch/([A-Za-z0-9_-]+)/([A-Za-z0-9_-]+)/config"_qs);
+    const QRegularExpression topicShape(
+        QRegularExpression::escape(settings.discoveryPrefix) +
+        u"/(switch|binary_sensor|sensor)/([A-Za-z0-9_-]+)/([A-Za-z0-9_-]+)/config"_qs);
     QSet<QString> names, ids, nodes;
+    QMap<QString, QJsonObject> diagnostics; // by unique id
     for (const Message &message : std::as_const(hub.messages)) {
         const QRegularExpressionMatch topic = topicShape.match(QString::fromUtf8(message.topic));
         QVERIFY2(topic.hasMatch(), message.topic.constData());
-        nodes << topic.captured(1);
+        nodes << topic.captured(2);
         const QJsonObject config = QJsonDocument::fromJson(message.payload).object();
+        ids << config.value(u"unique_id"_qs).toString();
+        const QJsonObject device = config.value(u"device"_qs).toObject();
+        QCOMPARE(device.value(u"identifiers"_qs).toArray().first().toString(), topic.captured(2));
+        for (const QString &field : {u"name"_qs, u"model"_qs, u"sw_version"_qs})
+            QVERIFY2(!device.value(field).toString().isEmpty(), qPrintable(field));
+        const QJsonObject availability = config.value(u"availability"_qs).toArray()[0].toObject();
+        QCOMPARE(availability.value(u"topic"_qs).toString(),
+                 QString::fromUtf8(topicOf(settings, u"status"_qs)));
+        QVERIFY(message.retain || !retainedAt(m_broker.port, message.topic).isEmpty());
+        if (topic.captured(1) != u"switch") {
+            QCOMPARE(config.value(u"entity_category"_qs).toString(), u"diagnostic"_qs);
+            diagnostics.insert(config.value(u"unique_id"_qs).toString(), config);
+            continue;
+        }
         const QString name = config.value(u"name"_qs).toString();
         names << name;
-        ids << config.value(u"unique_id"_qs).toString();
         QCOMPARE(config.value(u"command_topic"_qs).toString(),
                  QString::fromUtf8(topicOf(settings, u"request"_qs)));
         QCOMPARE(config.value(u"payload_on"_qs).toString(), u"打开"_qs + name);
@@ -492,39 +522,68 @@ void tst_MqttLink::announcedAsTheHubReadsIt()
         QCOMPARE(config.value(u"state_on"_qs).toString(), u"启动"_qs);
         QCOMPARE(config.value(u"state_off"_qs).toString(), u"关闭"_qs);
         QCOMPARE(config.value(u"encoding"_qs).toString(), u"gbk"_qs);
-        const QJsonObject availability = config.value(u"availability"_qs).toArray()[0].toObject();
-        QCOMPARE(availability.value(u"topic"_qs).toString(),
-                 QString::fromUtf8(topicOf(settings, u"status"_qs)));
-        const QJsonObject device = config.value(u"device"_qs).toObject();
-        QCOMPARE(device.value(u"identifiers"_qs).toArray().first().toString(), topic.captured(1));
-        for (const QString &field : {u"name"_qs, u"model"_qs, u"sw_version"_qs})
-            QVERIFY2(!device.value(field).toString().isEmpty(), qPrintable(field));
         QVERIFY(!config.value(u"origin"_qs).toObject().value(u"name"_qs).toString().isEmpty());
-        QVERIFY(message.retain || !retainedAt(m_broker.port, message.topic).isEmpty());
     }
     QCOMPARE(nodes.size(), 1);
-    QCOMPARE(ids.size(), 15);
+    QCOMPARE(ids.size(), 22);
     QCOMPARE(names.size(), 15);
     for (QStringView word : CommandBuilder::DeviceWords)
         QVERIFY(names.contains(word.toString()));
+
+    // Each diagnostic shows what the broker keeps at its state topic, as the hub reads it.
+    const QString node = *nodes.begin();
+    const auto shown = [&](const QString &id) {
+        const QJsonObject config = diagnostics.value(node + u'_' + id);
+        const QByteArray state =
+            retainedAt(m_broker.port, config.value(u"state_topic"_qs).toString().toUtf8())
+                .value(0)
+                .payload;
+        const QString field = config.value(u"value_template"_qs)
+                                  .toString()
+                                  .remove(u"{{ value_json."_qs)
+                                  .remove(u" }}"_qs);
+        return field.isEmpty() ? QJsonValue(QString::fromUtf8(state))
+                               : QJsonDocument::fromJson(state).object().value(field);
+    };
+    QCOMPARE(diagnostics.value(node + u"_serial"_qs).value(u"device_class"_qs), u"connectivity"_qs);
+    QCOMPARE(shown(u"serial"_qs), u"ON"_qs);
+    QCOMPARE(shown(udp), u"OFF"_qs);
+    QCOMPARE(diagnostics.value(node + u'_' + udp).value(u"name"_qs), u"UDP 10.0.0.9:8888 连接"_qs);
+    QCOMPARE(diagnostics.value(node + u"_commands"_qs).value(u"state_class"_qs),
+             u"total_increasing"_qs);
+    QCOMPARE(shown(u"commands"_qs).toInt(-1), 0);
+    QCOMPARE(diagnostics.value(node + u"_started"_qs).value(u"device_class"_qs), u"timestamp"_qs);
+    QVERIFY(QDateTime::fromString(shown(u"started"_qs).toString(), Qt::ISODate).isValid());
+    QCOMPARE(shown(u"version"_qs), u"1.0.0"_qs);
 
     // The hub back after a restart is told again, once however often it says so.
     hub.messages.clear();
     for (int i = 0; i < 100; ++i)
         hub.publish((settings.discoveryPrefix + u"/status"_qs).toUtf8(), "online");
-    QVERIFY(runUntil([&] { return hub.messages.size() >= 15; }, 5000));
+    QVERIFY(runUntil([&] { return hub.messages.size() >= 22; }, 5000));
     QTest::qWait(1500);
-    QCOMPARE(hub.messages.size(), 15);
+    QCOMPARE(hub.messages.size(), 22);
 }
 
 // Under another discovery prefix, or none, the announcement made before is withdrawn the way the
-// hub expects: an empty retained config.
+// hub expects: an empty retained config; so is an output's that is gone, and its state.
 void tst_MqttLink::announcementFollowsTheSettings()
 {
     MqttSettings settings = plain(m_broker.port);
-    const auto runWith = [&](const QString &discoveryPrefix) {
+    const auto configs = [&](const QString &discoveryPrefix) {
+        Far hub(m_broker.port, {(discoveryPrefix + u"/#"_qs).toUtf8()});
+        if (hub.subscribed())
+            runUntil([&] { return hub.messages.size() >= 21; }, 1000);
+        QStringList topics;
+        for (const Message &message : std::as_const(hub.messages))
+            if (!message.payload.isEmpty())
+                topics << QString::fromUtf8(message.topic);
+        return topics;
+    };
+    const auto runWith = [&](const QString &discoveryPrefix, const QString &output) {
         settings.discoveryPrefix = discoveryPrefix;
         Watched watched(settings);
+        watched.link.publishDiagnostics(factsWith({output}), true);
         QSignalSpy stopped(&watched.link, &MqttLink::stopped);
         const bool connected = watched.connected();
         QTest::qWait(500);
@@ -532,16 +591,22 @@ void tst_MqttLink::announcementFollowsTheSettings()
         return connected && stopped.wait(1000);
     };
     const QString first = settings.prefix + u"/ha1"_qs, second = settings.prefix + u"/ha2"_qs;
-    QVERIFY(runWith(first));
-    const QStringList before = announced(m_broker.port, first);
-    QCOMPARE(before.size(), 15);
-    QVERIFY(runWith(first));
-    QCOMPARE(announced(m_broker.port, first), before); // the same topics after a restart
-    QVERIFY(runWith(second));
-    QCOMPARE(announced(m_broker.port, first).size(), 0);
-    QCOMPARE(announced(m_broker.port, second).size(), 15);
-    QVERIFY(runWith(QString()));
-    QCOMPARE(announced(m_broker.port, second).size(), 0);
+    const QString serial = u"serial"_qs, udp = u"udp_61"_qs;
+    QVERIFY(runWith(first, serial));
+    const QStringList announced = configs(first);
+    QCOMPARE(announced.size(), 21);
+    QVERIFY(announced.filter(u"/binary_sensor/"_qs).first().endsWith(u"/serial/config"_qs));
+    QVERIFY(runWith(first, serial));
+    QCOMPARE(configs(first), announced); // the same topics after a restart
+    QVERIFY(runWith(first, udp));
+    QCOMPARE(configs(first).filter(u"/binary_sensor/"_qs).size(), 1);
+    QVERIFY(configs(first).filter(u"/binary_sensor/"_qs).first().endsWith(u"/udp_61/config"_qs));
+    QVERIFY(retainedAt(m_broker.port, topicOf(settings, u"output/serial"_qs)).isEmpty());
+    QVERIFY(runWith(second, udp));
+    QCOMPARE(configs(first).size(), 0);
+    QCOMPARE(configs(second).size(), 21);
+    QVERIFY(runWith(QString(), udp));
+    QCOMPARE(configs(second).size(), 0);
     QVERIFY(retainedAt(m_broker.port, topicOf(settings, u"discovery"_qs)).isEmpty());
 }
 
@@ -642,9 +707,9 @@ void tst_MqttLink::brokerDownAtStartGetsTheLatestCommand()
     const QString refused =
         QStringLiteral("无法连接 MQTT 服务器 %1：连接被拒绝，稍后重试").arg(where(m_broker.port));
     QVERIFY2(watched.logged(refused), watched.log().constData());
-    watched.link.publishCommand(QStringLiteral("空调=启动"));
-    watched.link.publishCommand(QStringLiteral("电视=关闭"));
-    watched.link.publishCommand(QStringLiteral("空调=关闭"));
+    watched.link.publishCommand(QStringLiteral("空调=启动"), true);
+    watched.link.publishCommand(QStringLiteral("电视=关闭"), true);
+    watched.link.publishCommand(QStringLiteral("空调=关闭"), true);
     QTest::qWait(2500); // two more attempts, refused the same way
     QCOMPARE(watched.events, QStringList{refused});
 
@@ -756,7 +821,7 @@ void tst_MqttLink::tls()
         QVERIFY(watched.logged(
             QStringLiteral("已通过 TLS 连接 MQTT 服务器 %1（主题前缀 %2，客户端标识 %3）")
                 .arg(where, settings.prefix, idOf(settings))));
-        watched.link.publishCommand(QStringLiteral("空调=启动"));
+        watched.link.publishCommand(QStringLiteral("空调=启动"), true);
         QVERIFY(runUntil([&] { return far.messages.size() == 1; }, 5000));
         QCOMPARE(far.messages[0].payload, QByteArray("空调=启动"));
         QVERIFY(m_broker.log().contains(QStringLiteral("u'%1'").arg(user)));

@@ -1,3 +1,4 @@
+#include "broker.h"
 #include "relay.h"
 #include "relaychanges.h"
 #include "serialtransport.h"
@@ -5,6 +6,9 @@
 #include "udplistener.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkDatagram>
 #include <QTemporaryDir>
 #include <QTest>
@@ -271,6 +275,57 @@ private slots:
         QCOMPARE(under.lines.size(), 8);
         QTest::qWait(2200);
         QCOMPARE(under.lines.size(), 8);
+    }
+
+    // A toggle that no output takes: the command still goes out on the broker's command topic, the
+    // appliance's state stays as it was, and the diagnostics say why, at once for the hub and in
+    // the health message within a few seconds.
+    void toggleNoOutputTakesLeavesTheState()
+    {
+        Broker broker;
+        QVERIFY2(broker.read(), "no broker: run through CTest, whose fixture starts one");
+        const QString prefix = QStringLiteral("untaken%1").arg(QCoreApplication::applicationPid());
+        const auto topic = [&](const QString &leaf) {
+            return (prefix + u'/' + leaf).toUtf8();
+        };
+        Far far(broker.port,
+                {topic(u"command"_qs), topic(u"state/#"_qs), topic(u"output/serial"_qs),
+                 topic(u"activity"_qs), topic(u"health"_qs)});
+        QVERIFY(far.subscribed());
+        RelayUnderTest under(
+            {u"--request"_qs, u"none"_qs, u"--serial"_qs, u"/no/such/tty"_qs, u"--mqtt"_qs,
+             QStringLiteral("mqtt://127.0.0.1:%1/%2").arg(broker.port).arg(prefix)});
+        QVERIFY(under.relay && under.relay->start());
+        QVERIFY(runUntil([&] { return !under.lines.filter(u"已连接 MQTT"_qs).isEmpty(); }, 10000));
+        under.relay->requestArrived("打开空调");
+        const auto last = [&](const QString &leaf) {
+            const QList<Message> messages = far.on(topic(leaf));
+            return QJsonDocument::fromJson(messages.value(messages.size() - 1).payload).object();
+        };
+        QVERIFY(runUntil(
+            [&] { return last(u"activity"_qs).value(u"last_request"_qs) == u"打开空调"_qs; },
+            2000));
+        QVERIFY(runUntil(
+            [&] { return last(u"health"_qs).value(u"last_request"_qs) == u"打开空调"_qs; }, 7000));
+        QCOMPARE(far.on(topic(u"command"_qs)).size(), 1);
+        QVERIFY(far.on(topic(u"state/空调"_qs)).isEmpty());
+        QCOMPARE(far.on(topic(u"output/serial"_qs)).last().payload, QByteArray("OFF"));
+        QCOMPARE(last(u"activity"_qs).value(u"commands"_qs).toInt(-1), 0);
+        QCOMPARE(last(u"activity"_qs).value(u"last_command"_qs), u""_qs);
+        const QJsonObject health = last(u"health"_qs);
+        const QJsonObject serial = health.value(u"outputs"_qs).toArray().first().toObject();
+        QCOMPARE(serial.value(u"key"_qs), u"serial"_qs);
+        QCOMPARE(serial.value(u"connected"_qs), false);
+        QCOMPARE(serial.value(u"sends"_qs).toInt(-1), 0);
+        QCOMPARE(serial.value(u"failures"_qs).toInt(-1), 1);
+        QVERIFY(!serial.value(u"last_failure"_qs).toString().isEmpty());
+        QVERIFY(health.value(u"resident_bytes"_qs).toDouble() > 0);
+        QVERIFY(
+            QDateTime::fromString(health.value(u"started"_qs).toString(), Qt::ISODate).isValid());
+        // Published on change only: nothing more while nothing happens.
+        const qsizetype published = far.messages.size();
+        QTest::qWait(1500);
+        QCOMPARE(far.messages.size(), published);
     }
 
     // A request that would forge a line of the log with a line end of its own: its control

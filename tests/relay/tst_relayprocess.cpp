@@ -281,22 +281,52 @@ private slots:
     }
 
     // Exactly the command's bytes back to back; the line lost, told once, and taken up again by
-    // the next device under the name. Quiet, the log holds only the failure and its end.
+    // the next device under the name. Quiet, the log holds only the failure and its end. On the
+    // broker, the line's connectivity goes off within a second of the loss and on within a second
+    // of the return, and a command no output took leaves the appliance's state until one does.
     void serialLineGoesAndComesBack()
     {
+        Broker broker;
+        QVERIFY2(broker.read(), "no broker: run through CTest, whose fixture starts one");
         QTemporaryDir dir;
         const QString device = dir.filePath(u"rfcomm0"_qs);
+        const QString prefix = QStringLiteral("line%1").arg(QCoreApplication::applicationPid());
+        const QByteArray connectivity = (prefix + u"/output/serial"_qs).toUtf8();
+        const QByteArray state = (prefix + u"/state/空调"_qs).toUtf8();
         PseudoTerminal first, second;
         QVERIFY(pointLink(device, first.slavePath()));
-        RelayProcess relay(dir, {u"--serial"_qs, device, u"--quiet"_qs});
+        Far far(broker.port, {connectivity, state});
+        QVERIFY(far.subscribed());
+        RelayProcess relay(dir,
+                           {u"--serial"_qs, device, u"--quiet"_qs, u"--mqtt"_qs,
+                            QStringLiteral("mqtt://127.0.0.1:%1/%2").arg(broker.port).arg(prefix)});
+        const auto last = [&](const QByteArray &topic, const QByteArray &payload) {
+            return runUntil(
+                [&] { return far.on(topic).value(far.on(topic).size() - 1).payload == payload; },
+                5000);
+        };
         QVERIFY(writeRequest(dir.path(), Bytes::TurnOff));
         QVERIFY(receives(first, Bytes::Off, 20));
+        QVERIFY(last(connectivity, "ON") && last(state, "关闭"));
 
+        QElapsedTimer clock;
+        clock.start();
         QVERIFY(QFile::remove(device));
+        QVERIFY(last(connectivity, "OFF"));
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(relay.waitForError(QStringLiteral("串口 %1 发送失败：未找到串口设备").arg(device)));
+        QVERIFY(writeRequest(dir.path(), Bytes::TurnOn));
+        QTest::qWait(500);
+        QCOMPARE(far.on(state).last().payload, QByteArray("关闭"));
+        QCOMPARE(retainedAt(broker.port, state).value(0).payload, QByteArray("关闭"));
+
+        clock.start();
         QVERIFY(pointLink(device, second.slavePath()));
+        QVERIFY(last(connectivity, "ON"));
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(last(state, "启动"));
         QVERIFY(relay.waitForError(QStringLiteral("串口 %1 已恢复").arg(device)));
-        QVERIFY(receives(second, Bytes::Off, 20));
+        QVERIFY(receives(second, Bytes::On, 20));
         QCOMPARE(relay.error().count(u'\n'), 2);
     }
 

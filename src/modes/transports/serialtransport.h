@@ -33,6 +33,9 @@ public:
 
     // The device the line is on, empty while none is open.
     QString device() const { return m_open >= 0 ? m_devices[m_open] : QString(); }
+    bool isOpen() const { return m_open >= 0; }
+    // The device the line is open on is still there.
+    bool isPresent() const { return m_open >= 0 && exists(m_nativeNames[size_t(m_open)]); }
 
 private:
     // Where the line should go now: the first candidate that exists, or -1.
