@@ -129,9 +129,18 @@ Result<RelayOptions> finished(RelayOptions options)
     return options;
 }
 
+// A text to print and end with.
+CommandLine answer(const QString &text, ExitStatus exitCode)
+{
+    CommandLine commandLine;
+    commandLine.text = text;
+    commandLine.exitCode = exitCode;
+    return commandLine;
+}
+
 CommandLine misused(const QString &why)
 {
-    return {std::nullopt, misuse(why), Misused};
+    return answer(misuse(why), Misused);
 }
 
 // --service and its settings file: nothing else typed means anything to it.
@@ -347,15 +356,19 @@ CommandLine readCommandLine(const QStringList &arguments, const QString &default
     if (!asked)
         return misused(asked.error());
     if (!asked->options)
-        return {std::nullopt, asked->answer, Ended};
-    if (asked->options->reloadOf)
-        return {std::nullopt, {}, Ended, asked->options->reloadOf};
+        return answer(asked->answer, Ended);
+    CommandLine commandLine;
+    if (asked->options->reloadOf) {
+        commandLine.reloadOf = asked->options->reloadOf;
+        return commandLine;
+    }
     if (const QString &service = asked->options->service; !service.isEmpty() && service != u"run")
         return serviceCommand(*table.rows().read(arguments));
     const Result<RelayOptions> options = finished(*asked->options);
     if (!options)
         return misused(options.error());
-    return {*options, {}, Ended};
+    commandLine.options = *options;
+    return commandLine;
 }
 
 Result<RelayOptions> rereadCommandLine(const QStringList &arguments,

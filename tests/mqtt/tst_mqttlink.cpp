@@ -69,8 +69,12 @@ RelayFacts factsWith(const QStringList &keys)
     RelayFacts facts;
     facts.started = QDateTime::currentDateTimeUtc();
     facts.version = u"1.0.0"_qs;
-    for (const QString &key : keys)
-        facts.outputs.push_back({key, key, key == u"serial", key == u"serial"});
+    for (const QString &key : keys) {
+        OutputFacts output;
+        output.key = output.name = key;
+        output.serial = output.connected = key == u"serial";
+        facts.outputs.push_back(output);
+    }
     return facts;
 }
 

@@ -427,9 +427,11 @@ private slots:
         QFETCH(QStringList, before);
         QFETCH(QStringList, after);
         QFETCH(QString, changes);
-        const auto options = [](const QStringList &arguments) {
-            return *readCommandLine(QStringList{u"morvane-relay"_qs} + arguments,
-                                    u"/srv/api.txt"_qs)
+        // The default is made absolute as a given file is: on Windows, on the current drive.
+        const QString requestFile = QFileInfo(u"/srv/api.txt"_qs).absoluteFilePath();
+        changes.replace(u"/srv/api.txt"_qs, requestFile);
+        const auto options = [&](const QStringList &arguments) {
+            return *readCommandLine(QStringList{u"morvane-relay"_qs} + arguments, requestFile)
                         .options;
         };
         QCOMPARE(::changes(options(before), options(after)).join(u"；"_qs), changes);
