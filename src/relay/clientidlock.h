@@ -1,7 +1,11 @@
 #pragma once
 
+#include "mqttsettings.h"
+#include "result.h"
+
 #include <QByteArray>
 #include <QtGlobal>
+#include <optional>
 
 // Held while a relay of this machine uses an MQTT client id, so that a second one with the same id
 // (its settings copied) is refused at its start instead of knocking the first off the broker; the
@@ -25,3 +29,8 @@ private:
     QByteArray m_clientId;
     QByteArray m_path; // where the platform keeps it
 };
+
+// Holds the lock of the client id of `settings`, or none without a broker. A second relay of this
+// machine with the same client id would knock this one off the broker, and this one it, over and
+// over: the failure says so.
+Result<void> holdClientId(ClientIdLock &lock, const std::optional<MqttSettings> &settings);

@@ -1,14 +1,12 @@
 #include "relay.h"
 
-#include "commandbuilder.h"
 #include "mqttlink.h"
+#include "mqttrequest.h"
 #include "poller.h"
 #include "polltimer.h"
 #include "relaychanges.h"
-#include "secretfile.h"
 
 #include <QFileInfo>
-#include <QStringDecoder>
 
 namespace {
 constexpr int RestingBeatMs = 100;
@@ -20,6 +18,7 @@ Relay::Relay(const RelayOptions &options, RelayLog &log, QObject *parent)
     , m_log(log)
     , m_outputs(log)
     , m_diagnostics(m_outputs)
+    , m_status(m_outputs)
     , m_timer(new PollTimer(this))
     , m_unreadable(log)
     , m_requests(log)
@@ -33,13 +32,14 @@ Relay::Relay(const RelayOptions &options, RelayLog &log, QObject *parent)
     m_poller = pollerFor(options.requestFile);
     connect(&m_outputs, &Outputs::changed, &m_diagnostics, &Diagnostics::changed);
     connect(&m_diagnostics, &Diagnostics::ready, this, &Relay::publishDiagnostics);
+    connect(&m_status, &RelayStatus::changed, this, &Relay::statusChanged);
 }
 
 Relay::~Relay() = default;
 
 bool Relay::start()
 {
-    if (const Result<void> held = holdClientId(m_options.mqtt); !held) {
+    if (const Result<void> held = holdClientId(m_clientIdLock, m_options.mqtt); !held) {
         m_log.failure(held.error());
         return false;
     }
@@ -47,15 +47,17 @@ bool Relay::start()
         m_log.failure(outputs.error());
         return false;
     }
-    m_log.event(QStringLiteral("已启动：%1；输出 %2").arg(requestsLine(), outputsLine(m_options)));
-    warnOfReadablePassword(m_options);
-    if (m_mqtt && !MqttSettings::hasTls())
-        m_log.event(QStringLiteral("本版本不支持 TLS：MQTT 只能以 mqtt:// 连接，不加密"));
+    m_log.event(
+        QStringLiteral("已启动：%1；输出 %2").arg(requestsLine(m_options), outputsLine(m_options)));
+    if (const Result<void> secret = passwordKeptSecret(m_options); !secret)
+        m_log.failure(secret.error());
     if (m_mqtt) {
+        if (!MqttSettings::hasTls())
+            m_log.event(QStringLiteral("本版本不支持 TLS：MQTT 只能以 mqtt:// 连接，不加密"));
         m_mqtt->publishDiagnostics(m_diagnostics.healthNow(), true);
         m_mqtt->start();
     }
-    followOutputs();
+    m_status.follow(m_options);
     if (m_poller) {
         connect(m_poller.get(), &Poller::polled, this, &Relay::serving, Qt::SingleShotConnection);
         m_timer->start();
@@ -74,26 +76,16 @@ void Relay::stop()
         QMetaObject::invokeMethod(this, &Relay::stopped, Qt::QueuedConnection);
 }
 
-// UTF-8, or GBK where it is not valid UTF-8; only the first field counts, as in the file. Its
-// command goes out once to every output, the broker's command topic included.
+// Its command goes out once to every output, the broker's command topic included.
 void Relay::requestArrived(const QByteArray &payload)
 {
-    if (payload.size() > RequestFile::MaxBytes) {
-        m_log.failure(QStringLiteral("MQTT 上的请求有 %1 字节，超过 %2 字节，已丢弃")
-                          .arg(payload.size())
-                          .arg(RequestFile::MaxBytes));
+    const Result<MqttRequest> arrived = mqttRequest(payload);
+    if (!arrived) {
+        m_log.failure(arrived.error());
         return;
     }
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString whole = utf8(payload);
-    const QByteArrayView field = *RequestFile::firstField(payload, true);
-    const QString request = utf8.hasError() ? RequestFile::decode(field) : QString::fromUtf8(field);
-    const QString command = CommandBuilder::buildCommand(request);
-    if (command.isEmpty()) {
-        m_log.failure(
-            QStringLiteral("MQTT 上的请求“%1”中没有家电名称或开关词，已丢弃").arg(shown(request)));
-        return;
-    }
+    const QString &request = arrived->request;
+    const QString &command = arrived->command;
     // The datagram goes out first: what is told of the request, and of what became of it, can wait.
     Q_UNUSED(m_outputs.send(command));
     const bool taken = m_outputs.took() || m_outputs.isEmpty();
@@ -105,30 +97,6 @@ void Relay::requestArrived(const QByteArray &payload)
         m_diagnostics.took(command);
     m_mqtt->publishCommand(command, taken);
     m_fileCommandOwed = m_serving;
-}
-
-QString Relay::requestsLine() const
-{
-    return m_poller ? QStringLiteral("请求文件 %1，每 %2 毫秒查看一次")
-                          .arg(m_options.requestFile)
-                          .arg(m_options.interval)
-                    : QStringLiteral("只收 MQTT 上的请求");
-}
-
-// Outputs kept from before are followed already.
-void Relay::followOutputs()
-{
-    for (Output *output : m_outputs.all())
-        connect(output, &Output::failingChanged, this, &Relay::tellStatus, Qt::UniqueConnection);
-    tellStatus();
-}
-
-void Relay::tellStatus()
-{
-    QString line = QStringLiteral("%1；输出 %2").arg(requestsLine(), outputsLine(m_options));
-    if (const QStringList failing = m_outputs.failing(); !failing.isEmpty())
-        line += QStringLiteral("；发送失败：%1").arg(failing.join(QStringLiteral("、")));
-    emit statusChanged(line);
 }
 
 // The outputs have had the tick's command already: a new request or command is told before
@@ -160,33 +128,21 @@ void Relay::polled(const PollEvent &event)
         return;
     m_serving = false;
     m_stateOwed = false;
-    m_requests.told(QStringLiteral("请求已撤走：持续 %1 秒，%2")
-                        .arg(seconds(m_log.now() - m_servingSince),
-                             m_outputs.tallies().join(QStringLiteral("，"))),
+    m_requests.told(withdrawnLine(m_log.now() - m_servingSince, m_outputs.tallies()),
                     QStringLiteral("（撤走）"), QStringLiteral("撤走"));
 }
 
 void Relay::noteRequest(const PollEvent &event)
 {
-    const QString request = shown(event.request);
     const QString &command = event.command;
-    QString line;
-    if (!m_serving) {
+    const bool first = !m_serving;
+    if (first) {
         m_serving = true;
         m_servingSince = m_log.now();
         m_outputs.openBooks();
-        line = command.isEmpty()
-                   ? QStringLiteral("收到请求“%1”：其中没有家电名称或开关词，命令为空，什么也不发")
-                         .arg(request)
-                   : QStringLiteral("收到请求“%1”，命令“%2”").arg(request, command);
-    } else {
-        line = command.isEmpty()
-                   ? QStringLiteral("命令改为空（请求“%1”中没有家电名称或开关词），什么也不发")
-                         .arg(request)
-                   : QStringLiteral("命令改为“%1”（请求“%2”）").arg(command, request);
     }
     m_command = command;
-    m_requests.told(line, event.request, command);
+    m_requests.told(requestLine(first, shown(event.request), command), event.request, command);
     m_diagnostics.requested(event.request);
     m_stateOwed = false;
     const bool taken = m_outputs.took() || (m_outputs.isEmpty() && !command.isEmpty());
@@ -215,19 +171,17 @@ void Relay::publishDiagnostics(const RelayFacts &facts, bool health)
 // The request file's poller is made before the outputs: its watch takes a file descriptor too.
 Result<void> Relay::reload(const RelayOptions &options)
 {
-    if (const Result<void> held = holdClientId(options.mqtt); !held)
+    if (const Result<void> held = holdClientId(m_clientIdLock, options.mqtt); !held)
         return held;
     const bool otherFile = options.requestFile != m_options.requestFile;
     std::unique_ptr<Poller> poller = otherFile ? pollerFor(options.requestFile) : nullptr;
     if (const Result<void> outputs = m_outputs.reload(m_options, options); !outputs) {
-        Q_UNUSED(holdClientId(m_options.mqtt)); // the old id again, as the old settings go on
+        // The old id again, as the old settings go on.
+        Q_UNUSED(holdClientId(m_clientIdLock, m_options.mqtt));
         return outputs;
     }
-    const QStringList changed = changes(m_options, options);
     m_log.setQuiet(options.quiet);
-    m_log.event(QStringLiteral("已重新读取设置：%1")
-                    .arg(changed.isEmpty() ? QStringLiteral("没有改动")
-                                           : changed.join(QStringLiteral("；"))));
+    m_log.event(reloadLine(m_options, options));
     if (!sameBroker(m_options, options))
         replaceBroker(options.mqtt);
     // The timer takes a new interval at its next start.
@@ -243,35 +197,10 @@ Result<void> Relay::reload(const RelayOptions &options)
     else if (otherFile || options.interval != m_options.interval)
         m_timer->start();
     m_options = options;
-    followOutputs();
-    warnOfReadablePassword(options);
+    m_status.follow(m_options);
+    if (const Result<void> secret = passwordKeptSecret(options); !secret)
+        m_log.failure(secret.error());
     return {};
-}
-
-// A second relay of this machine with the same client id would knock this one off the broker, and
-// this one it, over and over.
-Result<void> Relay::holdClientId(const std::optional<MqttSettings> &settings)
-{
-    if (!settings) {
-        m_clientIdLock.release();
-        return {};
-    }
-    const QByteArray id = settings->clientId();
-    if (m_clientIdLock.take(id))
-        return {};
-    return Failure(
-        QStringLiteral("本机上另一个 morvane-relay 已在用 MQTT 客户端标识 %1（主题前缀 %2），"
-                       "两个会在服务器上互相挤掉：请用 --instance 名字（配置文件中 "
-                       "instance=）给每一个不同的实例名")
-            .arg(QString::fromLatin1(id), settings->prefix));
-}
-
-// Told at the start and at every reload, as the file may have been made readable meanwhile.
-void Relay::warnOfReadablePassword(const RelayOptions &options)
-{
-    if (!options.passwordKeptIn.isEmpty() && isReadableByOthers(options.passwordKeptIn))
-        m_log.failure(QStringLiteral("MQTT 密码所在的文件 %1 其他用户也能读取（chmod o-r %1）")
-                          .arg(options.passwordKeptIn));
 }
 
 // A link that goes first says goodbye to its broker; the new one, which may have the same client

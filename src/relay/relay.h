@@ -6,6 +6,7 @@
 #include "pollcycle.h"
 #include "relaylog.h"
 #include "relayoptions.h"
+#include "relaystatus.h"
 #include "requestevents.h"
 
 #include <QElapsedTimer>
@@ -58,19 +59,15 @@ private:
     void noteRequest(const PollEvent &event);
     void commandTaken(const QString &command);
     void publishDiagnostics(const RelayFacts &facts, bool health);
-    QString requestsLine() const;
-    void followOutputs();
-    void tellStatus();
     void replaceBroker(const std::optional<MqttSettings> &settings);
     std::unique_ptr<Poller> pollerFor(const QString &requestFile);
-    Result<void> holdClientId(const std::optional<MqttSettings> &settings);
-    void warnOfReadablePassword(const RelayOptions &options);
 
     RelayOptions m_options;
     RelayLog &m_log;
     ClientIdLock m_clientIdLock;
     Outputs m_outputs;
     Diagnostics m_diagnostics;
+    RelayStatus m_status;
     PollTimer *m_timer;
     std::unique_ptr<Poller> m_poller;
     MqttLink *m_mqtt = nullptr;

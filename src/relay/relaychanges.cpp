@@ -122,3 +122,26 @@ QStringList changes(const RelayOptions &before, const RelayOptions &after)
         changes << (after.quiet ? QStringLiteral("只记录失败") : QStringLiteral("记录每个事件"));
     return changes;
 }
+
+QString requestsLine(const RelayOptions &options)
+{
+    return !options.requestFile.isEmpty() ? QStringLiteral("请求文件 %1，每 %2 毫秒查看一次")
+                                                .arg(options.requestFile)
+                                                .arg(options.interval)
+                                          : QStringLiteral("只收 MQTT 上的请求");
+}
+
+QString statusLine(const RelayOptions &options, const QStringList &failing)
+{
+    QString line = QStringLiteral("%1；输出 %2").arg(requestsLine(options), outputsLine(options));
+    if (!failing.isEmpty())
+        line += QStringLiteral("；发送失败：%1").arg(failing.join(QStringLiteral("、")));
+    return line;
+}
+
+QString reloadLine(const RelayOptions &before, const RelayOptions &after)
+{
+    const QStringList changed = changes(before, after);
+    return QStringLiteral("已重新读取设置：%1")
+        .arg(changed.isEmpty() ? QStringLiteral("没有改动") : changed.join(QStringLiteral("；")));
+}

@@ -15,6 +15,10 @@ QString brokerLine(const RelayOptions &options);
 
 // Every output of `options`, as the line that tells the start names them.
 QString outputsLine(const RelayOptions &options);
+// Where the requests come from: the request file and its beat, or MQTT only.
+QString requestsLine(const RelayOptions &options);
+// The status line: what is served, and the outputs of `failing` that fail to send.
+QString statusLine(const RelayOptions &options, const QStringList &failing);
 
 bool operator==(const UdpDestination &one, const UdpDestination &other);
 bool sameSerialLine(const RelayOptions &one, const RelayOptions &other);
@@ -23,3 +27,5 @@ bool sameBroker(const RelayOptions &one, const RelayOptions &other);
 // What differs from `before` to `after`, for the line that tells a reload: "加上 UDP …",
 // "去掉 串口 …", "每 5 毫秒查看一次"; empty when nothing does.
 QStringList changes(const RelayOptions &before, const RelayOptions &after);
+// The line that tells a reload, with those changes.
+QString reloadLine(const RelayOptions &before, const RelayOptions &after);

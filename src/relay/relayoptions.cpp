@@ -379,3 +379,11 @@ Result<RelayOptions> rereadCommandLine(const QStringList &arguments,
         return Failure(asked.error());
     return finished(*asked->options);
 }
+
+Result<void> passwordKeptSecret(const RelayOptions &options)
+{
+    if (!options.passwordKeptIn.isEmpty() && isReadableByOthers(options.passwordKeptIn))
+        return Failure(QStringLiteral("MQTT 密码所在的文件 %1 其他用户也能读取（chmod o-r %1）")
+                           .arg(options.passwordKeptIn));
+    return {};
+}

@@ -62,3 +62,7 @@ CommandLine readCommandLine(const QStringList &arguments, const QString &default
 // why they cannot be used.
 Result<RelayOptions> rereadCommandLine(const QStringList &arguments,
                                        const QString &defaultRequestFile);
+
+// Fails, saying so, when the file that keeps the MQTT password can be read by other users: checked
+// at the start and at every reload, as the file may have been made readable meanwhile.
+Result<void> passwordKeptSecret(const RelayOptions &options);

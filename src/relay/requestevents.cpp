@@ -43,3 +43,22 @@ void RequestEvents::summarise()
     m_untold = 0;
     m_commands.clear();
 }
+
+QString requestLine(bool first, const QString &request, const QString &command)
+{
+    if (first)
+        return command.isEmpty()
+                   ? QStringLiteral("收到请求“%1”：其中没有家电名称或开关词，命令为空，什么也不发")
+                         .arg(request)
+                   : QStringLiteral("收到请求“%1”，命令“%2”").arg(request, command);
+    return command.isEmpty()
+               ? QStringLiteral("命令改为空（请求“%1”中没有家电名称或开关词），什么也不发")
+                     .arg(request)
+               : QStringLiteral("命令改为“%1”（请求“%2”）").arg(command, request);
+}
+
+QString withdrawnLine(qint64 milliseconds, const QStringList &tallies)
+{
+    return QStringLiteral("请求已撤走：持续 %1 秒，%2")
+        .arg(seconds(milliseconds), tallies.join(QStringLiteral("，")));
+}

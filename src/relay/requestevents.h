@@ -5,6 +5,7 @@
 #include <QMap>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 // The lines that come with each request: told one by one up to a few a second; past that, one
@@ -29,3 +30,9 @@ private:
     QString m_first, m_last;
     QMap<QString, int> m_commands;
 };
+
+// The line that tells of the request file's `request` and its `command` (empty: none): the
+// `first` of a request served, or a change of its command.
+QString requestLine(bool first, const QString &request, const QString &command);
+// The line that tells of the request going away after `milliseconds`, with the outputs' `tallies`.
+QString withdrawnLine(qint64 milliseconds, const QStringList &tallies);
