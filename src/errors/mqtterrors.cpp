@@ -53,9 +53,10 @@ QString Errors::tlsHandshake()
 
 QString Errors::mqttTakenOver(const QString &clientId, const QString &where, int seconds)
 {
-    return QStringLiteral("另一个客户端以相同的客户端标识 %1 连接了 MQTT 服务器 %2，把本机挤了下来："
-                          "两个 morvane-relay 不能用同一个标识（请用 --instance 或 "
-                          "--mqtt-client-id 区分），%3 秒后再连")
+    return QStringLiteral(
+               "另一个客户端以相同的客户端标识 %1 连接了 MQTT 服务器 %2，把本机挤了下来："
+               "两个 morvane-relay 不能用同一个标识（请用 --instance 或 "
+               "--mqtt-client-id 区分），%3 秒后再连")
         .arg(clientId, where)
         .arg(seconds);
 }

@@ -329,10 +329,11 @@ OptionTable<RelayOptions> relayOptionTable(const QString &defaultRequestFile)
              .to(&RelayOptions::quiet)
              .inFile(),
          Row(u"service"_qs, u"操作"_qs, u"ACTION"_qs)
-             .help(u"Windows 服务 MorvaneRelay（需要管理员权限）：install 安装，可带 --config 文件；"
-                   u"remove 停止并移除；reload 让它重新读取设置；run 是服务管理器启动它时用的"_qs,
-                   u"the Windows service: install (with --config FILE), remove, reload; run is "
-                   u"how the Service Control Manager starts it"_qs)
+             .help(
+                 u"Windows 服务 MorvaneRelay（需要管理员权限）：install 安装，可带 --config 文件；"
+                 u"remove 停止并移除；reload 让它重新读取设置；run 是服务管理器启动它时用的"_qs,
+                 u"the Windows service: install (with --config FILE), remove, reload; run is "
+                 u"how the Service Control Manager starts it"_qs)
              .to(&RelayOptions::service, serviceAction),
          Row(u"reload"_qs, u"进程号"_qs, u"PID"_qs)
              .help(u"请这个进程号的 morvane-relay 重新读取设置，等它读完才结束；新设置未被接受时"
