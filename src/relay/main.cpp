@@ -44,8 +44,6 @@ int relayMain(int argc, char *argv[])
     Supervisor supervisor;
     QObject::connect(&relay, &Relay::serving, &supervisor, [&] { supervisor.ready(); });
     QObject::connect(&relay, &Relay::statusChanged, &supervisor, &Supervisor::status);
-    if (!relay.start())
-        return Failed;
     // The command line is read again with the settings file; what it gives still wins.
     const auto reload = [&] {
         supervisor.reloading();
@@ -58,7 +56,10 @@ int relayMain(int argc, char *argv[])
     QObject::connect(&quitOnSignals, &QuitOnSignals::reloadAsked, &relay, reload);
     QObject::connect(&supervisor, &Supervisor::reloadAsked, &relay, reload);
     QObject::connect(&supervisor, &Supervisor::stopAsked, &app, &QCoreApplication::quit);
+    // Before the start, so that a hang-up while it starts waits for the loop instead of ending it.
     quitOnSignals.reloadOnHangUp();
+    if (!relay.start())
+        return Failed;
     app.exec();
     supervisor.stopping();
     // Leaving the broker takes a moment: its `offline`, then a clean goodbye.

@@ -26,6 +26,13 @@
 #include <vector>
 
 namespace {
+// The sanitizers test whether memory is readable through a pipe of their own: in a relay left
+// without a file descriptor they take every object checked for unreadable.
+#ifdef __SANITIZE_ADDRESS__
+constexpr bool Sanitized = true;
+#else
+constexpr bool Sanitized = false;
+#endif
 // morvane-relay started as a service starts it; given a directory, reading its api.txt.
 class RelayProcess : public Program {
 public:
@@ -520,6 +527,8 @@ private slots:
     // there are descriptors for them.
     void reloadIsWholeOrNotAtAll()
     {
+        if (Sanitized)
+            QSKIP("the sanitizers need file descriptors of their own");
         QFETCH(int, spare);
         QTemporaryDir dir;
         const QString config = dir.filePath(u"relay.conf"_qs);
