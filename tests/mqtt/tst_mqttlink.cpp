@@ -469,7 +469,9 @@ void tst_MqttLink::oversizedRequestNeverArrives()
     for (int i = 0; i < 3000; ++i)
         far.publish(request, QByteArray::number(i));
     QThread::msleep(1000);
-    QVERIFY(runUntil([&] { return arrived.size() == 3000; }, 10000));
+    // All of them, however slowly a loaded machine (or Wine) hands them over.
+    QVERIFY2(runUntil([&] { return arrived.size() == 3000; }, 40000),
+             qPrintable(QString::number(arrived.size())));
     QCOMPARE(arrived.last()[0].toByteArray(), QByteArray("2999"));
 }
 
