@@ -2,7 +2,7 @@
 
 #include <QStringList>
 
-QString OptionSpec::described(bool english) const
+QString OptionEntry::described(bool english) const
 {
     QStringList facts;
     if (!unit.isEmpty())
@@ -38,15 +38,15 @@ Result<bool> yes(const QString &text)
     return Failure(QStringLiteral("应为 true 或 false"));
 }
 
-Result<qint64> whole(const OptionSpec &spec, const QString &text)
+Result<qint64> whole(const OptionEntry &entry, const QString &text)
 {
     bool ok = false;
     const qint64 value = text.toLongLong(&ok);
-    if (!ok || value < spec.lowest || value > spec.highest)
+    if (!ok || value < entry.lowest || value > entry.highest)
         return Failure(QStringLiteral("应为 %1 到 %2 之间的%3")
-                           .arg(spec.lowest)
-                           .arg(spec.highest)
-                           .arg(spec.unit));
+                           .arg(entry.lowest)
+                           .arg(entry.highest)
+                           .arg(entry.unit));
     return value;
 }
 } // namespace optiondetail

@@ -10,7 +10,7 @@
 
 // What one option of a program is, whatever it lands in: how it is typed on the command line and
 // in the settings file, what --help, the manual and the settings file say of it.
-struct OptionSpec {
+struct OptionEntry {
     enum class Place { CommandLine, Everywhere, SettingsFile };
 
     // The long name without "--"; a key of the settings file is it with "_" for "-".
@@ -46,7 +46,7 @@ namespace optiondetail {
 // A Chinese character takes two columns of a terminal.
 qsizetype columns(const QString &text);
 Result<bool> yes(const QString &text);
-Result<qint64> whole(const OptionSpec &spec, const QString &text);
+Result<qint64> whole(const OptionEntry &entry, const QString &text);
 
 template <typename T> struct Unwrapped {
     using type = T;
@@ -79,73 +79,73 @@ template <typename T, typename D> auto destinationValue()
 template <typename T> class Option {
 public:
     // Why a value cannot land, or nothing when it did.
-    using Land = std::function<std::optional<QString>(T &, const Given &, const OptionSpec &)>;
+    using Land = std::function<std::optional<QString>(T &, const Given &, const OptionEntry &)>;
 
     // --name on the command line. With a value name it takes a value; without one it is a flag,
     // true when given (in the settings file: true or false).
     explicit Option(QString name, QString valueName = {}, QString englishValueName = {})
     {
-        m_spec.name = std::move(name);
-        m_spec.valueName = std::move(valueName);
-        m_spec.englishValueName = std::move(englishValueName);
+        m_entry.name = std::move(name);
+        m_entry.valueName = std::move(valueName);
+        m_entry.englishValueName = std::move(englishValueName);
     }
     // A key of the settings file and nowhere else, for what not every user of the machine may read.
     static Option fileOnly(QString key, QString valueName, QString englishValueName)
     {
         Option option(std::move(key), std::move(valueName), std::move(englishValueName));
-        option.m_spec.place = OptionSpec::Place::SettingsFile;
+        option.m_entry.place = OptionEntry::Place::SettingsFile;
         return option;
     }
 
     // Also typed as -letter.
-    Option &letter(QChar letter) { return set(&OptionSpec::letter, letter); }
+    Option &letter(QChar letter) { return set(&OptionEntry::letter, letter); }
     // The help's line in Chinese (it may run to more lines) and the line in English under it,
     // without the range and the default, which are appended from the row.
     Option &help(QString chinese, QString english)
     {
-        m_spec.chinese = std::move(chinese);
-        return set(&OptionSpec::english, std::move(english));
+        m_entry.chinese = std::move(chinese);
+        return set(&OptionEntry::english, std::move(english));
     }
     // A whole number from `lowest` to `highest`; refused otherwise: "应为 1 到 60000 之间的毫秒数".
     Option &within(qint64 lowest, qint64 highest, QString unit)
     {
-        m_spec.lowest = lowest;
-        m_spec.highest = highest;
-        return set(&OptionSpec::unit, std::move(unit));
+        m_entry.lowest = lowest;
+        m_entry.highest = highest;
+        return set(&OptionEntry::unit, std::move(unit));
     }
     // Checked and landed as if given, when it is not (and what it needs is).
-    Option &byDefault(QString text) { return set(&OptionSpec::byDefault, std::move(text)); }
+    Option &byDefault(QString text) { return set(&OptionEntry::byDefault, std::move(text)); }
     // What the packaged settings file shows for a key without a default.
-    Option &example(QString text) { return set(&OptionSpec::example, std::move(text)); }
+    Option &example(QString text) { return set(&OptionEntry::example, std::move(text)); }
     // Also a key of the settings file: the long name with "_" for "-".
-    Option &inFile() { return set(&OptionSpec::place, OptionSpec::Place::Everywhere); }
+    Option &inFile() { return set(&OptionEntry::place, OptionEntry::Place::Everywhere); }
     // May be given more than once: in the settings file on several lines, or as a list separated
     // by commas.
-    Option &repeatable() { return set(&OptionSpec::repeatable, true); }
+    Option &repeatable() { return set(&OptionEntry::repeatable, true); }
     // Given more than once, the last value counts (as for a flag), where others are refused.
-    Option &lastWins() { return set(&OptionSpec::lastWins, true); }
+    Option &lastWins() { return set(&OptionEntry::lastWins, true); }
     // Means something only beside the option named `other`, and is refused without it; with
     // `value`, only that value is, and `why` says why.
     Option &needs(const QString &other, QString value = {}, QString why = {})
     {
-        m_spec.needsOnlyFor = std::move(value);
-        m_spec.needsWhy = std::move(why);
-        return set(&OptionSpec::needs, other);
+        m_entry.needsOnlyFor = std::move(value);
+        m_entry.needsWhy = std::move(why);
+        return set(&OptionEntry::needs, other);
     }
     // Refused beside the option named `other`.
-    Option &notWith(const QString &other) { return set(&OptionSpec::notWith, other); }
+    Option &notWith(const QString &other) { return set(&OptionEntry::notWith, other); }
     // Its text may hold a password: messages never repeat it, and its check's failure names
     // what may be shown itself.
-    Option &secret() { return set(&OptionSpec::secret, true); }
+    Option &secret() { return set(&OptionEntry::secret, true); }
     // Given, it is all the program does: nothing else typed is looked at, and no default lands.
-    Option &question() { return set(&OptionSpec::question, true); }
+    Option &question() { return set(&OptionEntry::question, true); }
     // A question (--version) the program answers with `answer`, and ends.
     Option &answers(QString answer)
     {
-        return question().set(&OptionSpec::answer, std::move(answer));
+        return question().set(&OptionEntry::answer, std::move(answer));
     }
     // Its value names the settings file, read under the command line.
-    Option &namesSettingsFile() { return set(&OptionSpec::settingsFile, true); }
+    Option &namesSettingsFile() { return set(&OptionEntry::settingsFile, true); }
 
     // Each value lands in `destination` (a field of T, or a setter (T &, value[, const Given &])
     // giving nothing or why the value is refused), as `check` (text -> Result<value>) makes it.
@@ -154,7 +154,7 @@ public:
     template <typename Destination, typename Check> Option &to(Destination destination, Check check)
     {
         m_land = [destination, check](T &options, const Given &given,
-                                      const OptionSpec &) -> std::optional<QString> {
+                                      const OptionEntry &) -> std::optional<QString> {
             auto value = check(given.text);
             if (!value)
                 return value.error();
@@ -166,14 +166,14 @@ public:
     {
         using Value = decltype(optiondetail::destinationValue<T, Destination>());
         m_land = [destination](T &options, const Given &given,
-                               const OptionSpec &spec) -> std::optional<QString> {
+                               const OptionEntry &entry) -> std::optional<QString> {
             if constexpr (std::is_same_v<Value, bool>) {
                 const Result<bool> value = optiondetail::yes(given.text);
                 if (!value)
                     return value.error();
                 return landed(options, destination, *value, given);
             } else if constexpr (std::is_integral_v<Value>) {
-                const Result<qint64> value = optiondetail::whole(spec, given.text);
+                const Result<qint64> value = optiondetail::whole(entry, given.text);
                 if (!value)
                     return value.error();
                 return landed(options, destination, Value(*value), given);
@@ -185,7 +185,7 @@ public:
         return *this;
     }
 
-    const OptionSpec &spec() const { return m_spec; }
+    const OptionEntry &entry() const { return m_entry; }
     const Land &land() const { return m_land; }
 
 private:
@@ -212,12 +212,12 @@ private:
         }
     }
 
-    template <typename P, typename V> Option &set(P OptionSpec::*property, V value)
+    template <typename P, typename V> Option &set(P OptionEntry::*property, V value)
     {
-        m_spec.*property = std::move(value);
+        m_entry.*property = std::move(value);
         return *this;
     }
 
-    OptionSpec m_spec;
+    OptionEntry m_entry;
     Land m_land;
 };

@@ -38,7 +38,7 @@ QString sentence(QString text, bool english)
     return text + (english ? u'.' : u'。');
 }
 
-QString options(const OptionSpec &row, const QString &bold, const QString &value)
+QString options(const OptionEntry &row, const QString &bold, const QString &value)
 {
     const QString letter = QStringLiteral("-") + row.letter;
     const QString term =
@@ -53,7 +53,7 @@ OptionReference::OptionReference(const OptionRows &rows)
 {
 }
 
-QString OptionReference::manualEntry(const OptionSpec &row, const QString &term) const
+QString OptionReference::manualEntry(const OptionEntry &row, const QString &term) const
 {
     QStringList lines = sentence(row.described(false), false).split(u'\n');
     for (QString &line : lines)
@@ -67,7 +67,7 @@ QString OptionReference::manualEntry(const OptionSpec &row, const QString &term)
 QString OptionReference::manualOptions() const
 {
     QString text;
-    for (const OptionSpec &row : m_rows.rows()) {
+    for (const OptionEntry &row : m_rows.rows()) {
         if (!row.isOnCommandLine())
             continue;
         const QString value =
@@ -80,7 +80,7 @@ QString OptionReference::manualOptions() const
 QString OptionReference::manualKeys() const
 {
     QString text;
-    for (const OptionSpec &row : m_rows.rows()) {
+    for (const OptionEntry &row : m_rows.rows()) {
         if (!row.isInFile())
             continue;
         const QString value =
@@ -95,7 +95,7 @@ QString OptionReference::manualKeys() const
 QString OptionReference::settingsFile() const
 {
     QString text;
-    for (const OptionSpec &row : m_rows.rows()) {
+    for (const OptionEntry &row : m_rows.rows()) {
         if (!row.isInFile())
             continue;
         const QString chinese = sentence(row.described(false), false);
@@ -110,7 +110,7 @@ QString OptionReference::settingsFile() const
 QString OptionReference::markdown() const
 {
     QString text = QStringLiteral("| option | key | what it does |\n|---|---|---|\n");
-    for (const OptionSpec &row : m_rows.rows()) {
+    for (const OptionEntry &row : m_rows.rows()) {
         const QString option =
             row.isOnCommandLine()
                 ? options(row, QStringLiteral("`%1`"), u'`' + row.englishValueName + u'`')

@@ -20,7 +20,7 @@ public:
     QString markdown() const;
 
 private:
-    QString manualEntry(const OptionSpec &row, const QString &term) const;
+    QString manualEntry(const OptionEntry &row, const QString &term) const;
 
     const OptionRows &m_rows;
 };

@@ -18,13 +18,13 @@ QString dashed(const QString &name)
 
 } // namespace
 
-OptionRows::OptionRows(QString program, QString about, QString notes, QList<OptionSpec> rows)
+OptionRows::OptionRows(QString program, QString about, QString notes, QList<OptionEntry> rows)
     : m_program(std::move(program))
     , m_about(std::move(about))
     , m_notes(std::move(notes))
     , m_rows(std::move(rows))
 {
-    OptionSpec help;
+    OptionEntry help;
     help.name = QStringLiteral("help");
     help.letter = u'h';
     help.chinese = QStringLiteral("显示本说明");
@@ -37,11 +37,11 @@ OptionRows::OptionRows(QString program, QString about, QString notes, QList<Opti
 Result<OptionValues> OptionRows::read(const QStringList &arguments) const
 {
     Result<OptionValues> given = typed(arguments);
-    if (!given || std::any_of(m_rows.begin(), m_rows.end(), [&](const OptionSpec &row) {
+    if (!given || std::any_of(m_rows.begin(), m_rows.end(), [&](const OptionEntry &row) {
             return row.question && given->has(row.name);
         }))
         return given;
-    for (const OptionSpec &row : m_rows) {
+    for (const OptionEntry &row : m_rows) {
         if (!row.settingsFile || !given->has(row.name))
             continue;
         const Result<OptionValues> file =
@@ -55,7 +55,7 @@ Result<OptionValues> OptionRows::read(const QStringList &arguments) const
 
 std::optional<QString> OptionRows::answer(const OptionValues &given) const
 {
-    for (const OptionSpec &row : m_rows) {
+    for (const OptionEntry &row : m_rows) {
         if (row.question && given.has(row.name) && !row.answer.isEmpty())
             return row.answer;
     }
@@ -65,7 +65,7 @@ std::optional<QString> OptionRows::answer(const OptionValues &given) const
 Result<OptionValues> OptionRows::typed(const QStringList &arguments) const
 {
     QCommandLineParser parser;
-    for (const OptionSpec &row : m_rows) {
+    for (const OptionEntry &row : m_rows) {
         if (row.isOnCommandLine())
             parser.addOption(QCommandLineOption(
                 row.letter.isNull() ? QStringList{row.name} : QStringList{row.letter, row.name}, {},
@@ -88,7 +88,7 @@ Result<OptionValues> OptionRows::typed(const QStringList &arguments) const
     OptionValues given;
     QHash<QString, qsizetype> taken;
     for (const QString &name : parser.optionNames()) {
-        const OptionSpec &row = *named(name);
+        const OptionEntry &row = *named(name);
         const Given typed{row.isFlag() ? QStringLiteral("true")
                                        : parser.values(row.name).at(taken[row.name]++),
                           dashed(name),
@@ -106,7 +106,7 @@ Result<OptionValues> OptionRows::typed(const QStringList &arguments) const
     if (!parser.positionalArguments().isEmpty())
         return Failure(
             QStringLiteral("多余的参数：%1").arg(parser.positionalArguments().join(u' ')));
-    for (const OptionSpec &row : m_rows) {
+    for (const OptionEntry &row : m_rows) {
         const QList<Given> values = given.all(row.name);
         if (values.size() < 2 || row.repeatable)
             continue;
@@ -121,11 +121,11 @@ Result<OptionValues> OptionRows::typed(const QStringList &arguments) const
 
 Result<void> OptionRows::land(const OptionValues &given, const Land &land) const
 {
-    const bool asked = std::any_of(m_rows.begin(), m_rows.end(), [&](const OptionSpec &row) {
+    const bool asked = std::any_of(m_rows.begin(), m_rows.end(), [&](const OptionEntry &row) {
         return row.question && given.has(row.name);
     });
     for (qsizetype index = 0; index < m_rows.size(); ++index) {
-        const OptionSpec &row = m_rows[index];
+        const OptionEntry &row = m_rows[index];
         QList<Given> values = given.all(row.name);
         const bool needed = row.needs.isEmpty() || given.has(row.needs);
         for (const Given &value : std::as_const(values)) {
@@ -154,9 +154,9 @@ Result<void> OptionRows::land(const OptionValues &given, const Land &land) const
     return {};
 }
 
-const OptionSpec *OptionRows::named(const QString &name) const
+const OptionEntry *OptionRows::named(const QString &name) const
 {
-    for (const OptionSpec &row : m_rows) {
+    for (const OptionEntry &row : m_rows) {
         if (row.name == name || (name.size() == 1 && row.letter == name.front()))
             return &row;
     }
@@ -168,7 +168,7 @@ QString OptionRows::help() const
     const QString indent(HelpColumn, u' ');
     QString text = QStringLiteral("用法：%1 [选项]\nUsage: %1 [options]\n\n%2\n\n选项 Options:\n")
                        .arg(m_program, m_about);
-    for (const OptionSpec &row : m_rows) {
+    for (const OptionEntry &row : m_rows) {
         if (!row.isOnCommandLine())
             continue;
         QString names =

@@ -16,7 +16,7 @@ public:
     // Why a value given for row `row` cannot land, or nothing when it did.
     using Land = std::function<std::optional<QString>(qsizetype row, const Given &given)>;
 
-    OptionRows(QString program, QString about, QString notes, QList<OptionSpec> rows);
+    OptionRows(QString program, QString about, QString notes, QList<OptionEntry> rows);
 
     // The texts given for the options, or why the command line cannot be followed. When a
     // question (--help) is asked, it is all that is given.
@@ -31,16 +31,16 @@ public:
     // English line, and its notes.
     QString help() const;
     QString program() const { return m_program; }
-    const QList<OptionSpec> &rows() const { return m_rows; }
+    const QList<OptionEntry> &rows() const { return m_rows; }
 
 private:
     Result<OptionValues> typed(const QStringList &arguments) const;
-    const OptionSpec *named(const QString &name) const;
+    const OptionEntry *named(const QString &name) const;
 
     QString m_program;
     QString m_about;
     QString m_notes;
-    QList<OptionSpec> m_rows;
+    QList<OptionEntry> m_rows;
 };
 
 // What a command line asks for: the options to run with, or the answer to a question (--help).
@@ -54,7 +54,7 @@ template <typename T> struct Asked {
 template <typename T> class OptionTable {
 public:
     OptionTable(QString program, QString about, QString notes, const QList<Option<T>> &rows)
-        : m_rows(std::move(program), std::move(about), std::move(notes), specs(rows))
+        : m_rows(std::move(program), std::move(about), std::move(notes), entries(rows))
     {
         for (const Option<T> &row : rows)
             m_lands.append(row.land());
@@ -83,12 +83,12 @@ public:
     const OptionRows &rows() const { return m_rows; }
 
 private:
-    static QList<OptionSpec> specs(const QList<Option<T>> &rows)
+    static QList<OptionEntry> entries(const QList<Option<T>> &rows)
     {
-        QList<OptionSpec> specs;
+        QList<OptionEntry> entries;
         for (const Option<T> &row : rows)
-            specs.append(row.spec());
-        return specs;
+            entries.append(row.entry());
+        return entries;
     }
 
     OptionRows m_rows;

@@ -126,14 +126,14 @@ Result<Reading> parsed(const QString &path)
 }
 } // namespace
 
-Result<OptionValues> readSettingsFile(const QString &path, const QList<OptionSpec> &rows)
+Result<OptionValues> readSettingsFile(const QString &path, const QList<OptionEntry> &rows)
 {
     const Result<Reading> reading = parsed(path);
     if (!reading)
         return Failure(reading.error());
 
     QStringList keys;
-    for (const OptionSpec &row : rows) {
+    for (const OptionEntry &row : rows) {
         if (row.isInFile())
             keys << row.key();
     }
@@ -145,7 +145,7 @@ Result<OptionValues> readSettingsFile(const QString &path, const QList<OptionSpe
             return Failure(
                 QStringLiteral("配置文件“%1”：设置须写在任何 [节] 之前，而“%2”在节 [%3] 中")
                     .arg(path, key, QString::fromUtf8(entry.section)));
-        const auto row = std::find_if(rows.begin(), rows.end(), [&](const OptionSpec &row) {
+        const auto row = std::find_if(rows.begin(), rows.end(), [&](const OptionEntry &row) {
             return row.isInFile() && row.key() == key;
         });
         if (row == rows.end())

@@ -14,4 +14,4 @@
 // cannot be used, naming the key where there is one: missing, too big, malformed, a key in a
 // section, a key of none of the rows, any other key given twice, a value that would not be read
 // as written (a ";" after a space, an indented line, a line too long, text that is not UTF-8).
-Result<OptionValues> readSettingsFile(const QString &path, const QList<OptionSpec> &rows);
+Result<OptionValues> readSettingsFile(const QString &path, const QList<OptionEntry> &rows);

@@ -64,10 +64,10 @@ private slots:
         QFETCH(QByteArray, file);
         QFETCH(QString, outcome);
         using Row = Option<QString>;
-        const QList<OptionSpec> rows = {Row(u"udp"_qs, u"h:p"_qs).inFile().repeatable().spec(),
-                                        Row(u"interval"_qs, u"ms"_qs).inFile().spec(),
-                                        Row(u"request"_qs, u"file"_qs).spec(),
-                                        Row::fileOnly(u"mqtt_password"_qs, {}, {}).spec()};
+        const QList<OptionEntry> rows = {Row(u"udp"_qs, u"h:p"_qs).inFile().repeatable().entry(),
+                                         Row(u"interval"_qs, u"ms"_qs).inFile().entry(),
+                                         Row(u"request"_qs, u"file"_qs).entry(),
+                                         Row::fileOnly(u"mqtt_password"_qs, {}, {}).entry()};
         QTemporaryDir dir;
         const QString path = dir.filePath(u"relay.conf"_qs);
         QVERIFY(writeFile(path, file));
@@ -76,7 +76,7 @@ private slots:
         QString got;
         if (values) {
             QStringList given;
-            for (const OptionSpec &row : rows) {
+            for (const OptionEntry &row : rows) {
                 for (const Given &value : values->all(row.name)) {
                     given << row.name + u'=' + value.text;
                     QCOMPARE(value.where,
