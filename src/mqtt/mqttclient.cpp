@@ -32,8 +32,7 @@ MqttClient::MqttClient(const MqttSettings &settings, QObject *parent)
 {
     initialiseLibraryOnce();
     m_housekeeping.setInterval(1000);
-    connect(&m_housekeeping, &QTimer::timeout, this,
-            [this] { afterIo(mosquitto_loop_misc(m_client)); });
+    connect(&m_housekeeping, &QTimer::timeout, this, &MqttClient::keepHouse);
 }
 
 MqttClient::~MqttClient()
@@ -175,6 +174,18 @@ void MqttClient::readable()
     if (rc == MOSQ_ERR_SUCCESS)
         acknowledgePromptly(m_socket);
     afterIo(rc);
+}
+
+// A close by the broker can go unannounced by the socket notifier (seen under Wine, where the
+// connection then looked up until the keep-alive ran out): a read each second finds it.
+void MqttClient::keepHouse()
+{
+    errno = 0;
+    if (m_client && m_accepted)
+        afterIo(mosquitto_loop_read(m_client, 1));
+    errno = 0;
+    if (m_client)
+        afterIo(mosquitto_loop_misc(m_client));
 }
 
 void MqttClient::writable()

@@ -62,6 +62,7 @@ private:
     Result<void> askForLargestPacket();
     void watchSocket();
     void readable();
+    void keepHouse();
     void writable();
     bool socketUsable();
     void afterIo(int rc);
