@@ -1,6 +1,5 @@
 #include "relay.h"
 
-#include "mqttlink.h"
 #include "mqttrequest.h"
 #include "poller.h"
 #include "polltimer.h"
@@ -20,10 +19,11 @@ Relay::Relay(const RelayOptions &options, RelayLog &log, QObject *parent)
     , m_diagnostics(m_outputs)
     , m_status(m_outputs)
     , m_timer(new PollTimer(this))
+    , m_broker(log)
     , m_unreadable(log)
     , m_requests(log)
 {
-    replaceBroker(options.mqtt);
+    m_broker.replace(options.mqtt, std::nullopt, m_diagnostics.healthNow());
     m_timer->setInterval(options.interval);
     // With no request the relay looks ten times a second, not a hundred: the directory watch wakes
     // it at once for a file made on this machine, and an always-on box should not wake for nothing.
@@ -31,7 +31,9 @@ Relay::Relay(const RelayOptions &options, RelayLog &log, QObject *parent)
     m_timer->setRestInterval(RestingBeatMs);
     m_poller = pollerFor(options.requestFile);
     connect(&m_outputs, &Outputs::changed, &m_diagnostics, &Diagnostics::changed);
-    connect(&m_diagnostics, &Diagnostics::ready, this, &Relay::publishDiagnostics);
+    connect(&m_diagnostics, &Diagnostics::ready, &m_broker, &RelayBroker::publishDiagnostics);
+    connect(&m_broker, &RelayBroker::requestArrived, this, &Relay::requestArrived);
+    connect(&m_broker, &RelayBroker::stopped, this, &Relay::stopped);
     connect(&m_status, &RelayStatus::changed, this, &Relay::statusChanged);
 }
 
@@ -51,12 +53,7 @@ bool Relay::start()
         QStringLiteral("已启动：%1；输出 %2").arg(requestsLine(m_options), outputsLine(m_options)));
     if (const Result<void> secret = passwordKeptSecret(m_options); !secret)
         m_log.failure(secret.error());
-    if (m_mqtt) {
-        if (!MqttSettings::hasTls())
-            m_log.event(QStringLiteral("本版本不支持 TLS：MQTT 只能以 mqtt:// 连接，不加密"));
-        m_mqtt->publishDiagnostics(m_diagnostics.healthNow(), true);
-        m_mqtt->start();
-    }
+    m_broker.start(m_diagnostics.healthNow());
     m_status.follow(m_options);
     if (m_poller) {
         connect(m_poller.get(), &Poller::polled, this, &Relay::serving, Qt::SingleShotConnection);
@@ -70,10 +67,7 @@ bool Relay::start()
 void Relay::stop()
 {
     m_timer->stop();
-    if (m_mqtt)
-        m_mqtt->stop();
-    else
-        QMetaObject::invokeMethod(this, &Relay::stopped, Qt::QueuedConnection);
+    m_broker.stop();
 }
 
 // Its command goes out once to every output, the broker's command topic included.
@@ -95,7 +89,7 @@ void Relay::requestArrived(const QByteArray &payload)
     m_diagnostics.requested(request);
     if (taken)
         m_diagnostics.took(command);
-    m_mqtt->publishCommand(command, taken);
+    m_broker.publishCommand(command, taken);
     m_fileCommandOwed = m_serving;
 }
 
@@ -110,8 +104,7 @@ void Relay::polled(const PollEvent &event)
         noteRequest(event);
     } else if (m_fileCommandOwed && sent) {
         m_stateOwed = !event.command.isEmpty();
-        if (m_mqtt)
-            m_mqtt->publishCommand(event.command, false);
+        m_broker.publishCommand(event.command, false);
     }
     m_fileCommandOwed = false;
     if (m_stateOwed && sent && (m_outputs.took() || m_outputs.isEmpty()))
@@ -150,22 +143,14 @@ void Relay::noteRequest(const PollEvent &event)
         m_diagnostics.took(command);
     else
         m_stateOwed = !command.isEmpty();
-    if (m_mqtt)
-        m_mqtt->publishCommand(command, taken);
+    m_broker.publishCommand(command, taken);
 }
 
 void Relay::commandTaken(const QString &command)
 {
     m_stateOwed = false;
     m_diagnostics.took(command);
-    if (m_mqtt)
-        m_mqtt->commandTaken(command);
-}
-
-void Relay::publishDiagnostics(const RelayFacts &facts, bool health)
-{
-    if (m_mqtt)
-        m_mqtt->publishDiagnostics(facts, health);
+    m_broker.commandTaken(command);
 }
 
 // The request file's poller is made before the outputs: its watch takes a file descriptor too.
@@ -183,7 +168,9 @@ Result<void> Relay::reload(const RelayOptions &options)
     m_log.setQuiet(options.quiet);
     m_log.event(reloadLine(m_options, options));
     if (!sameBroker(m_options, options))
-        replaceBroker(options.mqtt);
+        m_broker.replace(options.mqtt,
+                         m_serving && !m_stateOwed ? std::optional(m_command) : std::nullopt,
+                         m_diagnostics.healthNow());
     // The timer takes a new interval at its next start.
     m_timer->setInterval(options.interval);
     if (otherFile) {
@@ -201,35 +188,6 @@ Result<void> Relay::reload(const RelayOptions &options)
     if (const Result<void> secret = passwordKeptSecret(options); !secret)
         m_log.failure(secret.error());
     return {};
-}
-
-// A link that goes first says goodbye to its broker; the new one, which may have the same client
-// id, connects only then.
-void Relay::replaceBroker(const std::optional<MqttSettings> &settings)
-{
-    MqttLink *old = m_mqtt;
-    m_mqtt = nullptr;
-    if (settings) {
-        m_mqtt = new MqttLink(*settings, this);
-        connect(m_mqtt, &MqttLink::requestArrived, this, &Relay::requestArrived);
-        connect(m_mqtt, &MqttLink::event, this, [this](const QString &line, bool failure) {
-            failure ? m_log.failure(line) : m_log.event(line);
-        });
-        connect(m_mqtt, &MqttLink::stopped, this, &Relay::stopped);
-        if (m_serving && !m_stateOwed)
-            m_mqtt->keepState(m_command);
-        m_mqtt->publishDiagnostics(m_diagnostics.healthNow(), true);
-    }
-    if (!old)
-        return;
-    disconnect(old, &MqttLink::requestArrived, this, nullptr);
-    disconnect(old, &MqttLink::stopped, this, nullptr);
-    connect(old, &MqttLink::stopped, this, [this, old, link = m_mqtt] {
-        old->deleteLater();
-        if (link && link == m_mqtt)
-            link->start();
-    });
-    old->stop();
 }
 
 std::unique_ptr<Poller> Relay::pollerFor(const QString &requestFile)

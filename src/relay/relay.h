@@ -4,6 +4,7 @@
 #include "diagnostics.h"
 #include "outputs.h"
 #include "pollcycle.h"
+#include "relaybroker.h"
 #include "relaylog.h"
 #include "relayoptions.h"
 #include "relaystatus.h"
@@ -13,7 +14,6 @@
 #include <QObject>
 #include <memory>
 
-class MqttLink;
 class Poller;
 class PollTimer;
 
@@ -58,8 +58,6 @@ private:
     void polled(const PollEvent &event);
     void noteRequest(const PollEvent &event);
     void commandTaken(const QString &command);
-    void publishDiagnostics(const RelayFacts &facts, bool health);
-    void replaceBroker(const std::optional<MqttSettings> &settings);
     std::unique_ptr<Poller> pollerFor(const QString &requestFile);
 
     RelayOptions m_options;
@@ -70,7 +68,7 @@ private:
     RelayStatus m_status;
     PollTimer *m_timer;
     std::unique_ptr<Poller> m_poller;
-    MqttLink *m_mqtt = nullptr;
+    RelayBroker m_broker;
     Failures m_unreadable;
     RequestEvents m_requests;
     bool m_serving = false;
