@@ -43,6 +43,21 @@ QString Errors::serialPort(QSerialPort::SerialPortError error)
     }
 }
 
+QString Errors::unreadableFile()
+{
+    return QStringLiteral("不存在或无法读取");
+}
+
+QString Errors::notRegularFile()
+{
+    return QStringLiteral("不是普通文件（而是目录、FIFO 或设备）");
+}
+
+QString Errors::unusableLockFile(const QString &path)
+{
+    return QStringLiteral("锁文件 %1 不是普通文件（请删除它）").arg(path);
+}
+
 QString Errors::refused()
 {
     return QStringLiteral("连接被拒绝");

@@ -18,6 +18,11 @@ QString serialPermissionAdvice();
 QString system(int error);
 // The far side refused the connection, in the system's words or a library's.
 QString refused();
+// A file named in the settings that cannot be read, or that is a directory, FIFO or device.
+QString unreadableFile();
+QString notRegularFile();
+// A serial device's lock file that is not an ordinary file, so that nothing may take the device.
+QString unusableLockFile(const QString &path);
 // Whether the connection a non-blocking socket is making has failed, and why.
 Result<void> connecting(qintptr socket);
 } // namespace Errors

@@ -1,5 +1,7 @@
 #include "regularfile.h"
 
+#include "errors.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,15 +12,15 @@ Result<void> openRegularFile(QFile &file, const QString &path)
     const int fd =
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
-        return Failure(QStringLiteral("不存在或无法读取"));
+        return Failure(Errors::unreadableFile());
     struct stat status;
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         ::close(fd);
-        return Failure(QStringLiteral("不是普通文件（而是目录、FIFO 或设备）"));
+        return Failure(Errors::notRegularFile());
     }
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
-        return Failure(QStringLiteral("不存在或无法读取"));
+        return Failure(Errors::unreadableFile());
     }
     return {};
 }

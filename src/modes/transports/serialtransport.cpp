@@ -69,8 +69,8 @@ Result<void> SerialTransport::open(qsizetype candidate)
 {
     const QString &device = m_devices[candidate];
     if (const QString lock = unusableLockFile(device); !lock.isEmpty())
-        return Failure(QStringLiteral("串口 %1 无法打开：锁文件 %2 不是普通文件（请删除它）")
-                           .arg(device, lock));
+        return Failure(
+            QStringLiteral("串口 %1 无法打开：%2").arg(device, Errors::unusableLockFile(lock)));
     m_port->setPortName(device);
     m_port->clearError();
     if (m_port->open(openMode())) {
