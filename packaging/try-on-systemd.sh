@@ -7,6 +7,7 @@
 #  - systemctl reload, without /bin/kill, returns once the new settings are in force, and fails
 #    when they are refused, the relay going on with the old ones;
 #  - a relay whose event loop stops (kill -STOP) is killed by the watchdog and started again;
+#  - systemctl stop ends it cleanly;
 #  - two instances of the template, morvane-relay@a and @b, run side by side.
 # Run as root after scripts/package.sh; needs debootstrap, systemd-nspawn (systemd-container),
 # python3 and the network, and takes a few minutes, most of them the watchdog's 30 seconds. The
@@ -111,6 +112,14 @@ done
     || fail "the stopped relay was not restarted"
 inside journalctl -u morvane-relay -o cat | grep -q 'Watchdog timeout' || fail "no watchdog timeout"
 echo "ok: a stopped relay killed by the watchdog and started again as $(shown morvane-relay MainPID)"
+
+inside systemctl stop morvane-relay
+[ "$(shown morvane-relay ActiveState)" = inactive ] && [ "$(shown morvane-relay Result)" = success ] \
+    || fail "systemctl stop: $(shown morvane-relay ActiveState), $(shown morvane-relay Result)"
+for _ in {1..20}; do
+    inside journalctl -u morvane-relay -n 3 -o cat | grep -q '已停止$' && break || sleep 0.1
+done || fail "the relay logged no end"
+echo "ok: systemctl stop ends the relay cleanly, its last line 已停止"
 
 declare -A port=([a]=47101 [b]=47102)
 for name in a b; do
