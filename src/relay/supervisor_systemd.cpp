@@ -34,8 +34,10 @@ std::vector<pid_t> askers;
 // Only a queued signal expects an answer; one sent with kill(1) reloads all the same.
 void onAsk(int, siginfo_t *info, void *)
 {
+    const int savedErrno = errno;
     const pid_t asker = info->si_code == SI_QUEUE ? info->si_pid : 0;
     [[maybe_unused]] const auto written = ::write(askPipe[1], &asker, sizeof asker);
+    errno = savedErrno;
 }
 
 void notify(const QByteArray &state)
