@@ -33,16 +33,17 @@ QIODevice::OpenMode SerialTransport::openMode()
 
 // QSerialPort takes LCK..NAME in the first of these directories it may write to, and reads one
 // that is there without O_NONBLOCK: a FIFO there (anyone may write to them) would hold the event
-// loop for good, and SIGTERM with it.
+// loop for good, and SIGTERM with it. The directories after that one are never looked at.
 QString SerialTransport::unusableLockFile(const QString &device)
 {
-    QString name = device.startsWith(u"/dev/") ? device.mid(5) : device;
-    name.replace(u'/', u'_');
     for (const char *directory : {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp",
                                   "/tmp", "/var/tmp", "/var/lock/lockdev", "/run/lock"}) {
+        if (::access(directory, W_OK) != 0)
+            continue;
+        QString name = device.startsWith(u"/dev/") ? device.mid(5) : device;
+        name.replace(u'/', u'_');
         const QFileInfo lock(QString::fromLatin1(directory) + QStringLiteral("/LCK..") + name);
-        if (lock.exists() && !lock.isFile())
-            return lock.filePath();
+        return lock.exists() && !lock.isFile() ? lock.filePath() : QString();
     }
     return {};
 }
