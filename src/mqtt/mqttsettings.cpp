@@ -88,3 +88,10 @@ Result<MqttSettings> MqttSettings::fromUrl(const QString &url)
     }
     return settings;
 }
+
+bool MqttSettings::isClientId(const QString &id)
+{
+    return !id.isEmpty() && id.size() <= 23 && std::all_of(id.begin(), id.end(), [](QChar c) {
+        return c.unicode() < 0x80 && c.isLetterOrNumber();
+    });
+}

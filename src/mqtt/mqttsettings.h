@@ -33,6 +33,8 @@ struct MqttSettings {
     // wildcard, a leading `$` (the broker's own topics), an empty level, a control character (NUL
     // included) or one of bidirectional text, or more bytes than a topic may hold.
     static Result<QString> checkedPrefix(const QString &prefix);
+    // 1 to 23 letters and digits, as every relay's client id is, made or given.
+    static bool isClientId(const QString &id);
     // Whether this build speaks TLS (OpenSSL on Linux; the Windows build has none).
     static bool hasTls();
 

@@ -3,22 +3,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSysInfo>
-#include <algorithm>
 
 namespace {
 constexpr qsizetype LargestGreeting = 512;
-constexpr qsizetype LongestClientId = 23;
 constexpr qsizetype LongestHostShown = 64;
 constexpr int MostHeardPerSecond = 5;
 constexpr qsizetype MostRemembered = 64;
-
-// 1 to 23 letters and digits, as every relay's client id is, made or given.
-bool isClientId(const QString &id)
-{
-    return !id.isEmpty() && id.size() <= LongestClientId &&
-           std::all_of(id.begin(), id.end(),
-                       [](QChar c) { return c.unicode() < 0x80 && c.isLetterOrNumber(); });
-}
 } // namespace
 
 Neighbours::Neighbours(const MqttSettings &settings)
@@ -41,7 +31,8 @@ Neighbours::Heard Neighbours::heard(const QByteArray &payload)
         return {};
     const QJsonObject other = QJsonDocument::fromJson(payload).object();
     const QString id = other.value(u"client_id"_qs).toString();
-    if (!isClientId(id) || id == QString::fromLatin1(m_clientId) || !withinAllowance())
+    if (!MqttSettings::isClientId(id) || id == QString::fromLatin1(m_clientId) ||
+        !withinAllowance())
         return {};
     Heard heard;
     if (!other.value(u"answer"_qs).toBool())

@@ -104,8 +104,7 @@ Result<QString> instanceName(const QString &text)
 
 Result<QByteArray> clientId(const QString &text)
 {
-    static const QRegularExpression id(QStringLiteral("^[A-Za-z0-9]{1,23}$"));
-    if (!id.match(text).hasMatch())
+    if (!MqttSettings::isClientId(text))
         return Failure(QStringLiteral("应为 1 到 23 个字母或数字"));
     return text.toLatin1();
 }
