@@ -14,7 +14,7 @@ QString serialPort(QSerialPort::SerialPortError error);
 // What a user may do about a serial device that may not be opened, in brackets; empty where the
 // platform has no advice.
 QString serialPermissionAdvice();
-// A system error number as a socket call leaves it: errno, or a Windows socket error.
+// A system error number: errno, or a Windows error (a socket's or the service manager's).
 QString system(int error);
 // The far side refused the connection, in the system's words or a library's.
 QString refused();

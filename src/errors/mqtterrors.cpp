@@ -23,23 +23,24 @@ QString Errors::mqttLibrary(int rc, int error)
     return QStringLiteral("协议错误（代码 %1）").arg(rc);
 }
 
+// MQTT 3.1.1's codes, and MQTT 5's, as the relay speaks either.
 QString Errors::mqttRefusal(int code)
 {
     switch (code) {
-    case 1:
+    case CONNACK_REFUSED_PROTOCOL_VERSION:
     case MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION:
         return QStringLiteral("服务器不支持此协议版本");
-    case 2:
+    case CONNACK_REFUSED_IDENTIFIER_REJECTED:
     case MQTT_RC_CLIENTID_NOT_VALID:
         return QStringLiteral("客户端标识被拒绝");
-    case 3:
+    case CONNACK_REFUSED_SERVER_UNAVAILABLE:
     case MQTT_RC_SERVER_UNAVAILABLE:
     case MQTT_RC_SERVER_BUSY:
         return QStringLiteral("服务器暂不可用");
-    case 4:
+    case CONNACK_REFUSED_BAD_USERNAME_PASSWORD:
     case MQTT_RC_BAD_USERNAME_OR_PASSWORD:
         return QStringLiteral("用户名或密码错误");
-    case 5:
+    case CONNACK_REFUSED_NOT_AUTHORIZED:
     case MQTT_RC_NOT_AUTHORIZED:
         return QStringLiteral("未获授权（请检查用户名和密码）");
     }
