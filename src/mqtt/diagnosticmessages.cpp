@@ -35,16 +35,6 @@ QJsonObject field(QJsonObject config, const QString &name)
 }
 
 const QString Sensor = QStringLiteral("sensor");
-const QString UdpKey = QStringLiteral("udp_");
-
-// Named from the key, so that the name stays when the serial line moves to another device.
-QString outputName(const QString &key)
-{
-    if (!key.startsWith(UdpKey))
-        return QStringLiteral("串口");
-    return u"UDP "_qs +
-           QString::fromUtf8(QByteArray::fromHex(key.sliced(UdpKey.size()).toLatin1()));
-}
 } // namespace
 
 namespace DiagnosticMessages {
@@ -96,7 +86,7 @@ QList<Entity> entities(const MqttTopics &topics, const QString &node, const QStr
     };
     QList<Entity> entities;
     for (const QString &key : outputKeys) {
-        QJsonObject config = made(key, outputName(key) + u" 连接"_qs, topics.output(key));
+        QJsonObject config = made(key, OutputFacts::nameOf(key) + u" 连接"_qs, topics.output(key));
         config.insert(u"device_class"_qs, u"connectivity"_qs);
         config.insert(u"payload_on"_qs, QString::fromLatin1(connectivity(true)));
         config.insert(u"payload_off"_qs, QString::fromLatin1(connectivity(false)));

@@ -2,11 +2,11 @@
 
 #include "commandbuilder.h"
 #include "diagnosticmessages.h"
+#include "relayfacts.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 
 namespace {
 QJsonObject device(const MqttSettings &settings, const QString &node)
@@ -25,22 +25,14 @@ QJsonArray availability(const MqttTopics &topics)
                         {u"payload_not_available"_qs, QString::fromLatin1(MqttTopics::Offline)}}};
 }
 
-// Only what the relay makes: a marker from elsewhere must not name other topics.
-bool isOutputKey(const QString &key)
-{
-    static const QRegularExpression shape(u"^(serial|udp_([0-9a-f]{2})+)$"_qs);
-    return shape.match(key).hasMatch();
-}
-
 QJsonObject switchConfig(const MqttSettings &settings, const MqttTopics &topics,
                          const QString &node, QStringView view)
 {
     const QString word = view.toString();
-    const QString topicId = QString::fromLatin1(word.toUtf8().toHex());
     const QString version = QStringLiteral(MORVANE_VERSION);
     return {
         {u"name"_qs, word},
-        {u"unique_id"_qs, node + u'_' + topicId},
+        {u"unique_id"_qs, node + u'_' + MqttTopics::applianceId(word)},
         {u"command_topic"_qs, topics.request},
         {u"payload_on"_qs, MqttTopics::switchRequest(word, true)},
         {u"payload_off"_qs, MqttTopics::switchRequest(word, false)},
@@ -83,7 +75,7 @@ QList<Discovery::Message> Discovery::withdrawal(const QByteArray &marker,
         return {};
     QStringList keys, gone;
     for (const QJsonValue key : last.value(u"outputs"_qs).toArray()) {
-        if (!isOutputKey(key.toString()))
+        if (!OutputFacts::isKey(key.toString()))
             continue;
         keys << key.toString();
         if (!outputKeys.contains(key.toString()))
@@ -104,9 +96,9 @@ QList<Discovery::Message> Discovery::gone(const QStringList &outputKeys) const
     QList<Message> withdrawals;
     for (const QString &key : outputKeys) {
         if (!m_settings.discoveryPrefix.isEmpty())
-            withdrawals.append({QStringLiteral("%1/binary_sensor/%2/%3/config")
-                                    .arg(m_settings.discoveryPrefix, m_node, key),
-                                {}});
+            withdrawals.append(
+                {MqttTopics::config(m_settings.discoveryPrefix, u"binary_sensor"_qs, m_node, key),
+                 {}});
         withdrawals.append({m_topics.output(key), {}});
     }
     return withdrawals;
@@ -116,7 +108,8 @@ QList<Discovery::Message> Discovery::switches(const QString &discoveryPrefix, bo
 {
     QList<Message> messages;
     for (QStringView word : CommandBuilder::DeviceWords)
-        messages.append({MqttTopics::switchConfig(discoveryPrefix, m_node, word),
+        messages.append({MqttTopics::config(discoveryPrefix, u"switch"_qs, m_node,
+                                            MqttTopics::applianceId(word)),
                          withdraw ? QByteArray()
                                   : QJsonDocument(switchConfig(m_settings, m_topics, m_node, word))
                                         .toJson(QJsonDocument::Compact)});
@@ -132,10 +125,10 @@ QList<Discovery::Message> Discovery::diagnostics(const QString &discoveryPrefix,
                  : DiagnosticMessages::entities(m_topics, m_node, outputKeys,
                                                 device(m_settings, m_node), availability(m_topics));
     for (const DiagnosticMessages::Entity &entity : entities)
-        messages.append({QStringLiteral("%1/%2/%3/%4/config")
-                             .arg(discoveryPrefix, entity.component, m_node, entity.objectId),
-                         withdraw ? QByteArray()
-                                  : QJsonDocument(entity.config).toJson(QJsonDocument::Compact)});
+        messages.append(
+            {MqttTopics::config(discoveryPrefix, entity.component, m_node, entity.objectId),
+             withdraw ? QByteArray()
+                      : QJsonDocument(entity.config).toJson(QJsonDocument::Compact)});
     return messages;
 }
 

@@ -33,11 +33,15 @@ QString MqttTopics::output(const QString &key) const
     return m_prefix + QStringLiteral("/output/") + key;
 }
 
-QString MqttTopics::switchConfig(const QString &discoveryPrefix, const QString &node,
-                                 QStringView appliance)
+QString MqttTopics::config(const QString &discoveryPrefix, const QString &component,
+                           const QString &node, const QString &id)
 {
-    return QStringLiteral("%1/switch/%2/%3/config")
-        .arg(discoveryPrefix, node, QString::fromLatin1(appliance.toUtf8().toHex()));
+    return QStringLiteral("%1/%2/%3/%4/config").arg(discoveryPrefix, component, node, id);
+}
+
+QString MqttTopics::applianceId(QStringView appliance)
+{
+    return QString::fromLatin1(appliance.toUtf8().toHex());
 }
 
 QString MqttTopics::stateWord(bool on)

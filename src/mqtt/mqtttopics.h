@@ -24,9 +24,11 @@ struct MqttTopics {
     QString state(QStringView appliance) const;
     // PREFIX/output/KEY: Connected or Disconnected, retained, whether the output works.
     QString output(const QString &key) const;
-    // DPREFIX/switch/NODE/ID/config, ID the appliance's word in hexadecimal UTF-8.
-    static QString switchConfig(const QString &discoveryPrefix, const QString &node,
-                                QStringView appliance);
+    // DPREFIX/COMPONENT/NODE/ID/config: where a hub reads what an entity is.
+    static QString config(const QString &discoveryPrefix, const QString &component,
+                          const QString &node, const QString &id);
+    // An appliance's switch id: its word in hexadecimal UTF-8.
+    static QString applianceId(QStringView appliance);
 
     static inline const QByteArray Online = QByteArrayLiteral("online");
     static inline const QByteArray Offline = QByteArrayLiteral("offline");

@@ -20,6 +20,13 @@ struct OutputFacts {
     qint64 failures = 0;
     QString lastFailure;
 
+    static QString serialKey();
+    static QString udpKey(const QString &host, quint16 port);
+    // Only what the relay makes: a marker from elsewhere must not name other topics.
+    static bool isKey(const QString &key);
+    // From the key alone, so that the name stays when the serial line moves to another device.
+    static QString nameOf(const QString &key);
+
     bool operator==(const OutputFacts &other) const
     {
         return key == other.key && name == other.name && connected == other.connected &&

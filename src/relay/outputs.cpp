@@ -260,8 +260,7 @@ QString UdpOutput::name() const
 OutputFacts UdpOutput::facts() const
 {
     OutputFacts facts = Output::facts();
-    const QString where = QStringLiteral("%1:%2").arg(m_destination.host).arg(m_destination.port);
-    facts.key = QStringLiteral("udp_") + QString::fromLatin1(where.toUtf8().toHex());
+    facts.key = OutputFacts::udpKey(m_destination.host, m_destination.port);
     return facts;
 }
 
@@ -331,7 +330,7 @@ void SerialOutput::book()
 OutputFacts SerialOutput::facts() const
 {
     OutputFacts facts = Output::facts();
-    facts.key = QStringLiteral("serial");
+    facts.key = OutputFacts::serialKey();
     facts.serial = true;
     return facts;
 }
