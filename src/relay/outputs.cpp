@@ -181,6 +181,7 @@ Result<Delivery> Outputs::send(const QString &command)
     m_took = false;
     if (command.isEmpty())
         return outcome;
+    m_took = m_outputs.empty();
     for (Output *output : m_outputs) {
         const Result<Delivery> &delivered = output->deliver(command);
         if (outcome && (!delivered || *delivered == Delivery::Busy))

@@ -143,10 +143,9 @@ public:
     // An empty command goes nowhere. Failed when an output refused the command, with the first
     // one's reason; otherwise Busy when an output skipped it.
     Result<Delivery> send(const QString &command) override;
-    // At least one output took the last command sent; false for an empty command, and without
-    // outputs.
+    // At least one output took the last command sent, or there is none to take it (the broker's
+    // command topic is then the output); false for an empty command.
     bool took() const { return m_took; }
-    bool isEmpty() const { return m_outputs.empty(); }
     void book();
     void openBooks();
     QStringList tallies() const;

@@ -82,7 +82,7 @@ void Relay::requestArrived(const QByteArray &payload)
     const QString &command = arrived->command;
     // The datagram goes out first: what is told of the request, and of what became of it, can wait.
     Q_UNUSED(m_outputs.send(command));
-    const bool taken = m_outputs.took() || m_outputs.isEmpty();
+    const bool taken = m_outputs.took();
     m_requests.told(QStringLiteral("收到 MQTT 上的请求“%1”，命令“%2”").arg(shown(request), command),
                     request, command);
     m_outputs.book();
@@ -107,7 +107,7 @@ void Relay::polled(const PollEvent &event)
         m_broker.publishCommand(event.command, false);
     }
     m_fileCommandOwed = false;
-    if (m_stateOwed && sent && (m_outputs.took() || m_outputs.isEmpty()))
+    if (m_stateOwed && sent && m_outputs.took())
         commandTaken(event.command);
     m_outputs.book();
     if (event.outcome == PollEvent::Outcome::Unreadable) {
@@ -138,7 +138,7 @@ void Relay::noteRequest(const PollEvent &event)
     m_requests.told(requestLine(first, shown(event.request), command), event.request, command);
     m_diagnostics.requested(event.request);
     m_stateOwed = false;
-    const bool taken = m_outputs.took() || (m_outputs.isEmpty() && !command.isEmpty());
+    const bool taken = m_outputs.took();
     if (taken)
         m_diagnostics.took(command);
     else

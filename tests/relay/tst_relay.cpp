@@ -277,6 +277,25 @@ private slots:
         QCOMPARE(under.lines.size(), 8);
     }
 
+    // With the broker as its only output, a command published is taken: the state follows.
+    void brokerAloneTakesTheCommand()
+    {
+        Broker broker;
+        QVERIFY2(broker.read(), "no broker: run through CTest, whose fixture starts one");
+        const QString prefix = QStringLiteral("alone%1").arg(QCoreApplication::applicationPid());
+        const QByteArray state = (prefix + u"/state/空调"_qs).toUtf8();
+        Far far(broker.port, {state});
+        QVERIFY(far.subscribed());
+        RelayUnderTest under(
+            {u"--request"_qs, u"none"_qs, u"--mqtt"_qs,
+             QStringLiteral("mqtt://127.0.0.1:%1/%2").arg(broker.port).arg(prefix)});
+        QVERIFY(under.relay && under.relay->start());
+        QVERIFY(runUntil([&] { return !under.lines.filter(u"已连接 MQTT"_qs).isEmpty(); }, 10000));
+        under.relay->requestArrived("打开空调");
+        QVERIFY(runUntil([&] { return !far.on(state).isEmpty(); }, 2000));
+        QCOMPARE(far.on(state).last().payload, QByteArray("启动"));
+    }
+
     // A toggle that no output takes: the command still goes out on the broker's command topic, the
     // appliance's state stays as it was, and the diagnostics say why, at once for the hub and in
     // the health message within a few seconds.
