@@ -38,6 +38,12 @@ QString sentence(QString text, bool english)
     return text + (english ? u'.' : u'。');
 }
 
+// A value in the manual pages: its Chinese and English names, in italics.
+QString valueTerm(const OptionEntry &row)
+{
+    return QStringLiteral("_%1_").arg(scdoc(row.valueName + u' ' + row.englishValueName));
+}
+
 QString options(const OptionEntry &row, const QString &bold, const QString &value)
 {
     const QString letter = QStringLiteral("-") + row.letter;
@@ -70,9 +76,7 @@ QString OptionReference::manualOptions() const
     for (const OptionEntry &row : m_rows.rows()) {
         if (!row.isOnCommandLine())
             continue;
-        const QString value =
-            QStringLiteral("_%1_").arg(scdoc(row.valueName + u' ' + row.englishValueName));
-        text += manualEntry(row, options(row, QStringLiteral("*%1*"), value));
+        text += manualEntry(row, options(row, QStringLiteral("*%1*"), valueTerm(row)));
     }
     return text.trimmed();
 }
@@ -83,10 +87,7 @@ QString OptionReference::manualKeys() const
     for (const OptionEntry &row : m_rows.rows()) {
         if (!row.isInFile())
             continue;
-        const QString value =
-            row.isFlag()
-                ? QStringLiteral("*true*|*false*")
-                : QStringLiteral("_%1_").arg(scdoc(row.valueName + u' ' + row.englishValueName));
+        const QString value = row.isFlag() ? QStringLiteral("*true*|*false*") : valueTerm(row);
         text += manualEntry(row, u'*' + scdoc(row.key()) + QStringLiteral("*=") + value);
     }
     return text.trimmed();
