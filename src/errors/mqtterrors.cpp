@@ -23,7 +23,6 @@ QString Errors::mqttLibrary(int rc, int error)
     return QStringLiteral("协议错误（代码 %1）").arg(rc);
 }
 
-// MQTT 3.1.1's codes, and MQTT 5's, as the relay speaks either.
 QString Errors::mqttRefusal(int code)
 {
     switch (code) {
